@@ -1,0 +1,142 @@
+#include "blade/blade.h"
+
+#include "config.h"
+#include "remote/remote_link.h"
+#include "shell/wait.h"
+
+namespace {
+
+// The sound starts first and plays on while the LEDs run up, 1 -> 1-4, as
+// the blade extends; the rumble pulse closes the effect.
+void Ignite() {
+    SetLeds(kLeds1);
+    WaitMs(kLedStepMs);
+    SetLeds(kLeds12);
+    WaitMs(kLedStepMs);
+    SetLeds(kLeds123);
+    WaitMs(kLedStepMs);
+    SetLeds(kLedsAll);
+    SetRumble(1);
+    WaitMs(kEffectRumbleMs);
+    SetRumble(0);
+}
+
+void Retract() {
+    SetLeds(kLeds123);
+    WaitMs(kLedStepMs);
+    SetLeds(kLeds12);
+    WaitMs(kLedStepMs);
+    SetLeds(kLeds1);
+    WaitMs(kLedStepMs);
+    SetLeds(kLedsNone);
+    SetRumble(1);
+    WaitMs(kEffectRumbleMs);
+    SetRumble(0);
+}
+
+void StrikePulse() {
+    SetRumble(1);
+    WaitMs(kStrikeRumbleMs);
+    SetRumble(0);
+}
+
+// Counts a window down; when it runs out the blade is ready for motion again.
+void CountDown(int32_t& counter, BladePhase& phase) {
+    if (counter > 0) {
+        --counter;
+    }
+    if (counter == 0) {
+        phase = Ready;
+    }
+}
+
+}  // namespace
+
+int32_t MotionEnergy(uint8_t accelX, uint8_t accelY, uint8_t accelZ) {
+    const int32_t dx = int32_t{accelX} - kAccelRest;
+    const int32_t dy = int32_t{accelY} - kAccelRest;
+    const int32_t dz = int32_t{accelZ} - kAccelRest;
+    return dx * dx + dy * dy + dz * dz;
+}
+
+MotionClass ClassifyMotion(int32_t energy) {
+    if (energy < kSwingThreshold) {
+        return MotionClass::Still;
+    }
+    if (energy < kStrikeThreshold) {
+        return MotionClass::Swing;
+    }
+    return MotionClass::Strike;
+}
+
+// The phase blocks below are tested in order against the phase the earlier
+// blocks left, so a phase entered in one block is handled by a later block of
+// the same iteration, and a block whose turn has passed waits for the next.
+void RunBlade() {
+    bool lit = false;
+    BladePhase phase = Off;
+    int32_t counter = 0;
+
+    for (;;) {
+        PollRemote();
+        const uint8_t buttons = remoteState.buttons;
+        const MotionClass motion = ClassifyMotion(
+            MotionEnergy(remoteState.accelX, remoteState.accelY, remoteState.accelZ));
+
+        // Level-triggered on purpose: A still held in the next report toggles again.
+        if (buttons == kButtonA) {
+            if (!lit) {
+                Ignite();
+                lit = true;
+                phase = Igniting;
+                counter = kIgnitionIterations;
+            } else {
+                Retract();
+                lit = false;
+                phase = Off;
+            }
+        }
+
+        if (buttons == kButtonHome) {
+            if (lit) {
+                Retract();
+                WaitMs(kQuitPauseMs);
+                lit = false;
+            }
+            return;
+        }
+
+        if (phase == Igniting) {
+            CountDown(counter, phase);
+        }
+
+        if (phase == Ready) {
+            if (motion == MotionClass::Swing) {
+                counter = kMotionWindow;
+                phase = Swinging;
+            } else if (motion == MotionClass::Strike) {
+                counter = kMotionWindow;
+                phase = Striking;
+            }
+        }
+
+        if (phase == Swinging) {
+            CountDown(counter, phase);
+            if (motion == MotionClass::Swing && counter < kSwingRetrigger) {
+                counter = kMotionWindow;
+                phase = Swinging;
+            }
+            if (motion == MotionClass::Strike) {
+                StrikePulse();
+                counter = kMotionWindow;
+                phase = Striking;
+            }
+        }
+
+        if (phase == Striking) {
+            CountDown(counter, phase);
+        }
+
+        WaitMs(kPacingMs);
+    }
+}

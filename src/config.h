@@ -1,0 +1,48 @@
+// Every tunable of the program, in one place. None of them is read from a
+// file or the command line: the toy has no settings by design.
+#pragma once
+
+#include <cstdint>
+
+// The Wii Remote's USB/Bluetooth identifiers.
+constexpr int32_t kRemoteVendorId = 0x057E;
+constexpr int32_t kRemoteProductId = 0x0306;
+
+// Input and output report buffers; no report may be longer.
+constexpr int kReportBufferSize = 256;
+
+// Motion classes, by squared distance of the accelerometer from rest (128 on
+// every axis). 3000 lets a deliberate flick through while ignoring the hand's
+// tremble; 15000 needs a sharp stop, as when the blade meets something.
+constexpr int32_t kAccelRest = 128;
+constexpr int32_t kSwingThreshold = 3000;
+constexpr int32_t kStrikeThreshold = 15000;
+
+// Whole values of the second button byte; A or Home together with any other
+// button is deliberately ignored.
+constexpr uint8_t kButtonA = 0x08;
+constexpr uint8_t kButtonHome = 0x80;
+
+// Phase counters, in loop iterations (one iteration per report plus pacing).
+constexpr int32_t kIgnitionIterations = 80;  // motion is ignored while the blade extends
+constexpr int32_t kMotionWindow = 20;        // a swing or strike sound's own window
+constexpr int32_t kSwingRetrigger = 5;       // a continued swing sounds again below this
+
+// Timings, in milliseconds. Every one of them is a busy wait.
+constexpr int32_t kPacingMs = 10;         // end of every loop iteration
+constexpr int32_t kLedStepMs = 50;        // between LED patterns of a sweep
+constexpr int32_t kEffectRumbleMs = 400;  // rumble pulse of ignite and retract
+constexpr int32_t kStrikeRumbleMs = 200;  // rumble pulse of a strike while swinging
+constexpr int32_t kQuitPauseMs = 1000;    // lets the off sound play out before quitting
+constexpr int32_t kFlashMs = 200;         // start-up flash of all four LEDs
+
+// Player LED patterns: bit 4 is LED 1 ... bit 7 is LED 4.
+constexpr uint8_t kLedsNone = 0x00;
+constexpr uint8_t kLeds1 = 0x10;
+constexpr uint8_t kLeds12 = 0x30;
+constexpr uint8_t kLeds123 = 0x70;
+constexpr uint8_t kLedsAll = 0xF0;
+
+// Data reporting mode set at start-up: no flags, core buttons and accelerometer.
+constexpr uint8_t kReportModeFlags = 0x00;
+constexpr uint8_t kReportModeCoreAccel = 0x31;

@@ -1,0 +1,34 @@
+// The scripted remote's script: which reports a pretend remote sends, when.
+//
+//   # a comment, up to the end of the line; blank lines are ignored
+//   absent                 there is no remote (alone in its script)
+//   T B0 B1 ...            at T ms after the open, send report B0 B1 ...
+//   A-B/P B0 B1 ...        the same report at A, A+P, A+2P, ... up to B
+//
+// Times are whole milliseconds, bytes are hex (B0 is the identifier, at most
+// 256 bytes). Of two reports at the same time the later line's wins.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct ScriptReport {
+    int64_t timeMs;
+    std::vector<uint8_t> bytes;
+};
+
+struct Script {
+    bool absent = false;
+    std::vector<ScriptReport> reports;  // in time order, one per time
+};
+
+// Most reports a script may expand to: bounds memory for any input.
+constexpr size_t kMaxScriptReports = 1'000'000;
+// Latest time a script may name, about 11.5 days.
+constexpr int64_t kMaxScriptTimeMs = 1'000'000'000;
+
+// Parses text into script. Returns "" on success, otherwise a one-line reason
+// naming the line ("line 3: ..."), and script is then unspecified.
+std::string ParseScript(std::string_view text, Script& script);

@@ -1,0 +1,205 @@
+// tiny_hid played from a script: a pretend remote for tests and replays.
+//
+// GLOWBRAND_SCRIPT names the script (see script.h); it is read when the
+// program opens the remote. GLOWBRAND_HIDLOG, if set, names a file that gets
+// one line per call, timed in ms since the open:
+//   0.000 open 057e 0306 <handle>        (handle -1 when absent)
+//   <t> write <bytes sent, hex>          (<t> write refused <id> if unsent)
+//   <t> read <bytes delivered> @<script time>
+//   <t> read none                        (a cancelled read)
+//   <t> read error                       (a read on a handle not open)
+//   <t> close <handle>
+#include <time.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "hid/report_length.h"
+#include "hid/scripted/script.h"
+#include "hid/tiny_hid.h"
+
+namespace {
+
+constexpr int32_t kHandle = 0;
+// A waiting read looks at its cancel flag at least this often.
+constexpr int64_t kWaitSliceNs = 2'000'000;
+
+std::mutex mutex;  // guards everything below but `cancel`
+Script script;
+bool open = false;
+size_t nextReport = 0;  // first report not yet delivered or dropped
+std::chrono::steady_clock::time_point openedAt;
+FILE* logFile = nullptr;
+std::atomic<int32_t> cancel{0};
+
+double MsSinceOpen() {
+    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - openedAt)
+        .count();
+}
+
+void Log(const std::string& line) {
+    if (logFile == nullptr) {
+        return;
+    }
+    std::fprintf(logFile, "%.3f %s\n", MsSinceOpen(), line.c_str());
+    std::fflush(logFile);
+}
+
+std::string Hex(const uint8_t* bytes, size_t length) {
+    std::string text;
+    char byte[4];
+    for (size_t i = 0; i < length; ++i) {
+        std::snprintf(byte, sizeof byte, i == 0 ? "%02x" : " %02x", bytes[i]);
+        text += byte;
+    }
+    return text;
+}
+
+[[noreturn]] void Fail(const std::string& reason) {
+    std::fprintf(stderr, "glowbrand-scripted: %s\n", reason.c_str());
+    std::exit(2);
+}
+
+void LoadScript() {
+    const char* path = std::getenv("GLOWBRAND_SCRIPT");
+    if (path == nullptr || path[0] == '\0') {
+        Fail("GLOWBRAND_SCRIPT must name the script of the remote to play");
+    }
+    FILE* file = std::fopen(path, "rb");
+    if (file == nullptr) {
+        Fail(std::string("cannot read script ") + path + ": " + std::strerror(errno));
+    }
+    std::string text;
+    char chunk[4096];
+    size_t got = 0;
+    while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) {
+        text.append(chunk, got);
+    }
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) {
+        Fail(std::string("cannot read script ") + path);
+    }
+    const std::string error = ParseScript(text, script);
+    if (!error.empty()) {
+        Fail(std::string(path) + ": " + error);
+    }
+}
+
+void SleepNs(int64_t ns) {
+    timespec pause{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
+    nanosleep(&pause, nullptr);
+}
+
+}  // namespace
+
+extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
+    std::lock_guard lock(mutex);
+    LoadScript();
+    const char* logPath = std::getenv("GLOWBRAND_HIDLOG");
+    if (logPath != nullptr && logPath[0] != '\0') {
+        logFile = std::fopen(logPath, "w");
+        if (logFile == nullptr) {
+            Fail(std::string("cannot write log ") + logPath + ": " + std::strerror(errno));
+        }
+    }
+    openedAt = std::chrono::steady_clock::now();
+    const int32_t handle = script.absent ? -1 : kHandle;
+    char line[64];
+    std::snprintf(line, sizeof line, "open %04x %04x %d", static_cast<unsigned>(vendorId & 0xFFFF),
+                  static_cast<unsigned>(productId & 0xFFFF), handle);
+    if (logFile != nullptr) {
+        std::fprintf(logFile, "0.000 %s\n", line);
+        std::fflush(logFile);
+    }
+    open = !script.absent;
+    nextReport = 0;
+    cancel.store(0);
+    return handle;
+}
+
+// Delivers the newest report whose time has come, dropping older undelivered
+// ones, as the real library does with reports that queued up.
+extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) {
+    for (;;) {
+        int64_t waitNs = kWaitSliceNs;
+        {
+            std::lock_guard lock(mutex);
+            if (!open || handle != kHandle || buffer == nullptr) {
+                Log("read error");
+                return -1;
+            }
+            if (cancel.load() != 0) {
+                Log("read none");
+                return 0;
+            }
+            const double now = MsSinceOpen();
+            size_t due = nextReport;
+            while (due < script.reports.size() &&
+                   static_cast<double>(script.reports[due].timeMs) <= now) {
+                ++due;
+            }
+            if (due > nextReport) {
+                const ScriptReport& report = script.reports[due - 1];
+                nextReport = due;
+                std::memcpy(buffer, report.bytes.data(), report.bytes.size());
+                if (count != nullptr) {
+                    *count = static_cast<uint32_t>(report.bytes.size());
+                }
+                Log("read " + Hex(report.bytes.data(), report.bytes.size()) + " @" +
+                    std::to_string(report.timeMs));
+                return static_cast<int32_t>(report.bytes.size());
+            }
+            if (nextReport < script.reports.size()) {
+                const double untilNext =
+                    static_cast<double>(script.reports[nextReport].timeMs) - now;
+                waitNs = std::min(waitNs, static_cast<int64_t>(untilNext * 1e6) + 1);
+            }
+        }
+        SleepNs(waitNs);
+    }
+}
+
+extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* count) {
+    std::lock_guard lock(mutex);
+    if (!open || handle != kHandle || buffer == nullptr) {
+        Log("write error");
+        return -1;
+    }
+    const int length = OutputReportLength(buffer[0]);
+    if (length == 0) {
+        Log("write refused " + Hex(buffer, 1));
+        return -1;
+    }
+    if (count != nullptr) {
+        *count = static_cast<uint32_t>(length);
+    }
+    Log("write " + Hex(buffer, static_cast<size_t>(length)));
+    return length;
+}
+
+extern "C" int32_t CloseHidHandle(int32_t handle) {
+    std::lock_guard lock(mutex);
+    if (!open || handle != kHandle) {
+        return -1;
+    }
+    open = false;
+    // The log stays open: a call after the close is a fault worth seeing.
+    Log("close " + std::to_string(handle));
+    return 0;
+}
+
+extern "C" int32_t CancelReadReport(int32_t handle, int32_t on) {
+    if (handle != kHandle) {
+        return -1;
+    }
+    cancel.store(on);
+    return 0;
+}

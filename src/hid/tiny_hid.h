@@ -1,0 +1,72 @@
+/* tiny_hid: the program's only access to HID devices.
+ *
+ * Several libraries implement this header and the build links one of them
+ * into each program:
+ *   hidapi/    a real device, over hidapi's hidraw backend (glowbrand)
+ *   scripted/  a remote played from a script file, for tests and replays
+ *              (glowbrand-scripted)
+ *
+ * Reports are passed in the caller's buffer of TINY_HID_BUFFER_SIZE bytes with
+ * the report identifier in byte 0. Every function is safe to call with any
+ * handle value: an unknown or closed handle is simply a failure.
+ */
+#ifndef TINY_HID_H
+#define TINY_HID_H
+
+#include <stdint.h>
+
+#define TINY_HID_BUFFER_SIZE 256
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* Opens the first HID device with these identifiers.
+ *
+ * Returns a small non-negative handle, or -1 when no such device is present
+ * or it cannot be opened. */
+int32_t OpenHidHandle(int32_t vendorId, int32_t productId);
+
+/* Delivers one input report into buffer (TINY_HID_BUFFER_SIZE bytes): the
+ * newest one pending. Reports that piled up while the caller was busy are
+ * dropped except the newest, so a slow caller never acts on stale motion.
+ * When nothing is pending it waits for the next report, indefinitely if the
+ * device stays silent, unless reads on the handle are cancelled (see
+ * CancelReadReport). Never writes past TINY_HID_BUFFER_SIZE bytes.
+ *
+ * Returns the report's length in bytes (also stored in *count), or 0 when
+ * the read was cancelled and nothing was delivered, or -1 on a bad handle or
+ * a device error. The buffer is untouched unless a report is delivered. */
+int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count);
+
+/* Sends the output report whose identifier is buffer[0], cut to the length
+ * the Wii Remote expects for that identifier, identifier included:
+ *   0x10 0x11 0x12 0x13 0x14 0x15 0x19 0x1A: 2 bytes, except 0x12: 3 bytes
+ *   0x16 0x18 (memory writes, speaker data): 22 bytes
+ *   0x17 (memory read): 7 bytes
+ * Some Bluetooth stacks make the remote reject padded reports, so nothing
+ * beyond that length is sent. Any other identifier is refused unsent.
+ *
+ * Returns the number of bytes sent (also stored in *count), or -1 when the
+ * identifier is refused, the handle is bad or the device fails. */
+int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* count);
+
+/* Releases the device. Cancellation state of the handle goes with it.
+ *
+ * Returns 0, or -1 for a handle that is not open. */
+int32_t CloseHidHandle(int32_t handle);
+
+/* Cancels reads on handle while cancel is non-zero: a ReadReport waiting on
+ * it returns 0 within about 10 ms, and later ones return 0 at once, until
+ * this is called again with cancel 0. Lets another thread, or a signal
+ * handler, free a thread blocked in a read without killing it. It only sets
+ * a lock-free flag, so it is async-signal-safe.
+ *
+ * Returns 0, or -1 for a handle outside the library's range. */
+int32_t CancelReadReport(int32_t handle, int32_t cancel);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* TINY_HID_H */

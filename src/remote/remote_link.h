@@ -1,0 +1,50 @@
+// The remote link: the program's only path to the Wii Remote. Opens and
+// closes it, sends the three output reports the program uses and decodes input
+// reports into RemoteState.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+
+#include "config.h"
+
+// The decoded input of the remote, all 0 until the first report. Each byte is
+// atomic because the start-up probe's reader thread writes it while the main
+// thread may read it; a torn report is harmless, a data race is not.
+struct RemoteState {
+    std::atomic<uint8_t> buttons;  // second button byte of the last report 0x30 or 0x31
+    std::atomic<uint8_t> accelX;   // accelerometer bytes of the last report 0x31
+    std::atomic<uint8_t> accelY;
+    std::atomic<uint8_t> accelZ;
+};
+
+extern RemoteState remoteState;
+extern int32_t hidHandle;  // -1 when no device is open
+extern uint8_t InputBuffer[kReportBufferSize];
+extern uint8_t OutputBuffer[kReportBufferSize];
+
+// Opens the remote by its identifiers. Returns false when none is present.
+bool OpenRemote();
+
+// Releases the remote.
+void CloseRemote();
+
+// Sends report 0x11: the player LEDs, bit 4 LED 1 ... bit 7 LED 4.
+// Returns the library's write result.
+int32_t SetLeds(uint8_t value);
+
+// Sends report 0x12: the data reporting mode.
+// Returns the library's write result.
+int32_t SetReportMode(uint8_t flags, uint8_t mode);
+
+// Sends report 0x13 with bit 0 set (on = 1) or clear (on = 0): the rumble.
+// Returns the library's write result.
+int32_t SetRumble(uint8_t on);
+
+// Waits for one input report and decodes it into remoteState. A read that
+// delivers nothing decodes the previous report again, which changes nothing.
+void PollRemote();
+
+// Decodes the report in InputBuffer into remoteState: 0x30 sets buttons,
+// 0x31 sets buttons and the accelerometer, anything else changes nothing.
+void DecodeReport(const uint8_t* report);

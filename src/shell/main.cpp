@@ -1,0 +1,5 @@
+#include "shell/program.h"
+
+int main() {
+    return RunProgram();
+}

@@ -1,0 +1,41 @@
+#include "shell/program.h"
+
+#include "blade/blade.h"
+#include "config.h"
+#include "platform/console.h"
+#include "platform/message.h"
+#include "remote/remote_link.h"
+#include "shell/wait.h"
+
+void StartFlash() {
+    SetLeds(kLedsAll);
+    WaitMs(kFlashMs);
+    SetLeds(kLedsNone);
+}
+
+void PrintBanner() {
+    PrintText("###########################################\n");
+    PrintText("#                                         #\n");
+    PrintText("#   Glowbrand Test version 0.1            #\n");
+    PrintText("#                  build 2006.12.8        #\n");
+    PrintText("#                                         #\n");
+    PrintText("###########################################\n");
+    PrintText("\n");
+    PrintText("Usage:\n");
+    PrintText("   A    button  ... Vorna On/Off\n");
+    PrintText("   Home button  ... Quit\n");
+    PrintText("\n");
+}
+
+int32_t RunProgram() {
+    if (!OpenRemote()) {
+        ShowMessage("Wii-Remote not found.");
+        return 1;
+    }
+    SetReportMode(kReportModeFlags, kReportModeCoreAccel);
+    StartFlash();
+    PrintBanner();
+    RunBlade();
+    CloseRemote();
+    return 0;
+}
