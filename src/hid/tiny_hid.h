@@ -34,9 +34,14 @@ int32_t OpenHidHandle(int32_t vendorId, int32_t productId);
  * device stays silent, unless reads on the handle are cancelled (see
  * CancelReadReport). Never writes past TINY_HID_BUFFER_SIZE bytes.
  *
+ * A device that fails (switched off, out of range) does not end the handle:
+ * reads then wait as for a silent device while the library looks for it to
+ * come back, writes fail, and a device that returns is given the last report
+ * mode and LED reports written and rumble off before reading goes on.
+ *
  * Returns the report's length in bytes (also stored in *count), or 0 when
- * the read was cancelled and nothing was delivered, or -1 on a bad handle or
- * a device error. The buffer is untouched unless a report is delivered. */
+ * the read was cancelled and nothing was delivered, or -1 on a bad handle.
+ * The buffer is untouched unless a report is delivered. */
 int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count);
 
 /* Sends the output report whose identifier is buffer[0], cut to the length
@@ -48,7 +53,7 @@ int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count);
  * beyond that length is sent. Any other identifier is refused unsent.
  *
  * Returns the number of bytes sent (also stored in *count), or -1 when the
- * identifier is refused, the handle is bad or the device fails. */
+ * identifier is refused, the handle is bad or the device fails or is gone. */
 int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* count);
 
 /* Releases the device. Cancellation state of the handle goes with it.

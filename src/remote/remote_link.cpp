@@ -1,5 +1,7 @@
 #include "remote/remote_link.h"
 
+#include <thread>
+
 #include "hid/tiny_hid.h"
 
 static_assert(kReportBufferSize == TINY_HID_BUFFER_SIZE);
@@ -20,10 +22,29 @@ constexpr uint8_t kReportMode = 0x12;
 constexpr uint8_t kReportRumble = 0x13;
 constexpr uint8_t kReportButtons = 0x30;
 constexpr uint8_t kReportButtonsAccel = 0x31;
+constexpr uint8_t kReportStatus = 0x20;
+
+// Shortest report that carries each decoded field set, identifier included.
+constexpr int32_t kButtonsLength = 3;
+constexpr int32_t kButtonsAccelLength = 6;
+
+// Writes belong to the thread that opened the link; the probe's reader thread
+// also polls and must not send behind its back.
+std::thread::id linkThread;
+
+// The mode last sent, to send again after a status report.
+uint8_t modeFlags = kReportModeFlags;
+uint8_t modeValue = kReportModeCoreAccel;
+
+// Set by a status report (possibly on the reader thread), cleared when the
+// mode has been sent again on the link's thread.
+std::atomic<bool> modeLost{false};
 
 }  // namespace
 
 bool OpenRemote() {
+    linkThread = std::this_thread::get_id();
+    modeLost = false;
     hidHandle = OpenHidHandle(kRemoteVendorId, kRemoteProductId);
     return hidHandle != -1;
 }
@@ -42,6 +63,9 @@ int32_t SetLeds(uint8_t value) {
 }
 
 int32_t SetReportMode(uint8_t flags, uint8_t mode) {
+    modeFlags = flags;
+    modeValue = mode;
+    modeLost = false;
     OutputBuffer[0] = kReportMode;
     OutputBuffer[1] = flags;
     OutputBuffer[2] = mode;
@@ -54,23 +78,49 @@ int32_t SetRumble(uint8_t on) {
     return WriteReport(hidHandle, OutputBuffer, &writeCount);
 }
 
-void DecodeReport(const uint8_t* report) {
+void DecodeReport(const uint8_t* report, int32_t length) {
+    if (length < 1) {
+        return;
+    }
     switch (report[0]) {
         case kReportButtons:
-            remoteState.buttons = report[2];
+            if (length >= kButtonsLength) {
+                remoteState.buttons = report[2];
+            }
             break;
         case kReportButtonsAccel:
+            // All or nothing: half a report must not pair fresh buttons with
+            // an accelerometer reading from long ago.
+            if (length < kButtonsAccelLength) {
+                break;
+            }
             remoteState.buttons = report[2];
             remoteState.accelX = report[3];
             remoteState.accelY = report[4];
             remoteState.accelZ = report[5];
+            break;
+        case kReportStatus:
+            modeLost = true;
             break;
         default:
             break;
     }
 }
 
+bool ReportModeLost() {
+    return modeLost;
+}
+
 void PollRemote() {
-    ReadReport(hidHandle, InputBuffer, &readCount);
-    DecodeReport(InputBuffer);
+    // Without the mode sent again, the remote would stay silent after a
+    // status report and this read would never return, not even for Home.
+    if (modeLost && std::this_thread::get_id() == linkThread) {
+        SetReportMode(modeFlags, modeValue);
+    }
+    // Only what this read delivered is decoded: the buffer may still hold an
+    // older, longer report (or a status report that was already answered).
+    const int32_t length = ReadReport(hidHandle, InputBuffer, &readCount);
+    if (length > 0) {
+        DecodeReport(InputBuffer, length);
+    }
 }

@@ -41,10 +41,21 @@ int32_t SetReportMode(uint8_t flags, uint8_t mode);
 // Returns the library's write result.
 int32_t SetRumble(uint8_t on);
 
-// Waits for one input report and decodes it into remoteState. A read that
-// delivers nothing decodes the previous report again, which changes nothing.
+// Waits for one input report and decodes it into remoteState; a read that
+// delivers nothing changes nothing. On the thread that opened the link it
+// first sends the report mode again if a status report asked for it (see
+// DecodeReport); on any other thread (the start-up probe's reader) it only
+// reads, so that all writes stay on one thread.
 void PollRemote();
 
-// Decodes the report in InputBuffer into remoteState: 0x30 sets buttons,
-// 0x31 sets buttons and the accelerometer, anything else changes nothing.
-void DecodeReport(const uint8_t* report);
+// Decodes a report of `length` delivered bytes into remoteState: 0x30 sets
+// buttons, 0x31 sets buttons and the accelerometer. A report too short to
+// carry those fields changes nothing: the bytes after its end are left over
+// from an older report and are not fresh input. A status report 0x20 changes
+// nothing in remoteState but marks the report mode for sending again: the
+// remote sends it when an accessory comes or goes and then stays silent until
+// the mode is set anew. Anything else changes nothing.
+void DecodeReport(const uint8_t* report, int32_t length = kReportBufferSize);
+
+// True while a status report has asked for the report mode to be sent again.
+bool ReportModeLost();

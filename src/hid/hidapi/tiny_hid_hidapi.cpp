@@ -1,33 +1,70 @@
 // tiny_hid over hidapi's hidraw backend: a real Wii Remote.
+//
+// A remote that is switched off or leaves radio range makes hidapi's reads
+// fail. The handle then stays valid but the device counts as gone: reads wait
+// as for a silent remote (and can be cancelled), writes fail, and every
+// kReopenIntervalMs a waiting read looks for a device with the same
+// identifiers again. When one is back, the library sends it the last report
+// mode and LED reports the caller asked for, then rumble off, and goes on
+// reading: a remote that comes back is in the state the program left it in,
+// without a motor that may have been running when it vanished.
 #include <hidapi.h>
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstring>
-#include <ctime>
+#include <mutex>
+#include <thread>
 
 #include "hid/report_length.h"
 #include "hid/tiny_hid.h"
 
 namespace {
 
+using Clock = std::chrono::steady_clock;
+
 // A read waits in slices of this length so that a cancel is seen promptly.
 constexpr int kReadSliceMs = 10;
+// Between looks for a gone device. Enumerating devices costs a few ms of
+// system time, so twice a second keeps a lost remote from loading the machine
+// while a returning one is back within half a second.
+constexpr auto kReopenInterval = std::chrono::milliseconds(500);
 // Reports drained per read at most, so that a flooding device cannot keep a
 // read from returning.
 constexpr int kMaxDrain = 1024;
 constexpr int kMaxHandles = 8;
 
+constexpr uint8_t kReportLeds = 0x11;
+constexpr uint8_t kReportMode = 0x12;
+constexpr uint8_t kReportRumble = 0x13;
+
 struct Device {
-    hid_device* device = nullptr;
+    bool inUse = false;
+    hid_device* device = nullptr;  // nullptr while the remote is gone
+    unsigned short vendorId = 0;
+    unsigned short productId = 0;
+    Clock::time_point nextReopen;
+    // The last mode and LED reports asked for, sent or not, to restore a
+    // remote that comes back; length 0 until there is one.
+    std::array<uint8_t, 3> mode{};
+    int modeLength = 0;
+    std::array<uint8_t, 2> leds{};
+    int ledsLength = 0;
     std::atomic<int32_t> cancel{0};
 };
 
+// hidapi's calls on one device must not overlap (it keeps per-device error
+// text), and a returning remote replaces the device under a reading thread,
+// so one lock guards every device but `cancel`. A waiting reader holds it one
+// slice at a time and steps aside when a writer is waiting.
+std::mutex libraryMutex;
+std::atomic<int> waitingWriters{0};
 std::array<Device, kMaxHandles> devices;
 bool hidReady = false;
 
 Device* Find(int32_t handle) {
-    if (handle < 0 || handle >= kMaxHandles || devices[handle].device == nullptr) {
+    if (handle < 0 || handle >= kMaxHandles || !devices[handle].inUse) {
         return nullptr;
     }
     return &devices[handle];
@@ -40,9 +77,59 @@ void Deliver(const uint8_t* report, int length, uint8_t* buffer, uint32_t* count
     }
 }
 
+void MarkGone(Device& d) {
+    hid_close(d.device);
+    d.device = nullptr;
+    d.nextReopen = Clock::now() + kReopenInterval;
+}
+
+// Sends the reports that put a returning remote back as the caller left it.
+// Returns false if the device failed again on the way.
+bool Restore(Device& d) {
+    const uint8_t rumbleOff[2] = {kReportRumble, 0x00};
+    if (d.modeLength > 0 && hid_write(d.device, d.mode.data(), d.mode.size()) < 0) {
+        return false;
+    }
+    if (d.ledsLength > 0 && hid_write(d.device, d.leds.data(), d.leds.size()) < 0) {
+        return false;
+    }
+    return hid_write(d.device, rumbleOff, sizeof rumbleOff) >= 0;
+}
+
+void TryReopen(Device& d) {
+    d.nextReopen = Clock::now() + kReopenInterval;
+    d.device = hid_open(d.vendorId, d.productId, nullptr);
+    if (d.device != nullptr && !Restore(d)) {
+        MarkGone(d);
+    }
+}
+
+void Remember(Device& d, const uint8_t* report, int length) {
+    if (report[0] == kReportMode && length == static_cast<int>(d.mode.size())) {
+        std::memcpy(d.mode.data(), report, d.mode.size());
+        d.modeLength = length;
+    } else if (report[0] == kReportLeds && length == static_cast<int>(d.leds.size())) {
+        std::memcpy(d.leds.data(), report, d.leds.size());
+        d.ledsLength = length;
+    }
+}
+
+// Lets a waiting writer take the lock between two slices of a read.
+void YieldToWriters(std::unique_lock<std::mutex>& lock) {
+    if (waitingWriters.load() == 0) {
+        return;
+    }
+    lock.unlock();
+    while (waitingWriters.load() != 0) {
+        std::this_thread::yield();
+    }
+    lock.lock();
+}
+
 }  // namespace
 
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
+    std::lock_guard lock(libraryMutex);
     if (!hidReady) {
         if (hid_init() != 0) {
             return -1;
@@ -50,22 +137,27 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
         hidReady = true;
     }
     for (int32_t handle = 0; handle < kMaxHandles; ++handle) {
-        if (devices[handle].device != nullptr) {
+        Device& d = devices[handle];
+        if (d.inUse) {
             continue;
         }
-        hid_device* device = hid_open(static_cast<unsigned short>(vendorId),
-                                      static_cast<unsigned short>(productId), nullptr);
-        if (device == nullptr) {
+        d.vendorId = static_cast<unsigned short>(vendorId);
+        d.productId = static_cast<unsigned short>(productId);
+        d.device = hid_open(d.vendorId, d.productId, nullptr);
+        if (d.device == nullptr) {
             return -1;
         }
-        devices[handle].device = device;
-        devices[handle].cancel.store(0);
+        d.inUse = true;
+        d.modeLength = 0;
+        d.ledsLength = 0;
+        d.cancel.store(0);
         return handle;
     }
     return -1;
 }
 
 extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) {
+    std::unique_lock lock(libraryMutex);
     Device* d = Find(handle);
     if (d == nullptr || buffer == nullptr) {
         return -1;
@@ -75,11 +167,12 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
     // Keep only the newest of the reports that queued up while the caller
     // was busy: acting on them one by one would lag behind the hand.
     int newest = 0;
-    for (int drained = 0; drained < kMaxDrain; ++drained) {
+    for (int drained = 0; d->device != nullptr && drained < kMaxDrain; ++drained) {
         uint8_t pending[TINY_HID_BUFFER_SIZE];
         const int length = hid_read_timeout(d->device, pending, sizeof pending, 0);
         if (length < 0) {
-            return -1;
+            MarkGone(*d);
+            break;
         }
         if (length == 0) {
             break;
@@ -92,27 +185,47 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
         return newest;
     }
 
-    // Nothing pending: wait for the next report, a slice at a time.
+    // Nothing pending: wait for the next report a slice at a time, or for a
+    // gone remote to come back.
     while (d->cancel.load() == 0) {
+        if (d->device == nullptr) {
+            if (Clock::now() >= d->nextReopen) {
+                TryReopen(*d);
+            } else {
+                lock.unlock();
+                std::this_thread::sleep_for(std::chrono::milliseconds(kReadSliceMs));
+                lock.lock();
+            }
+            continue;
+        }
         const int length = hid_read_timeout(d->device, report, sizeof report, kReadSliceMs);
         if (length < 0) {
-            return -1;
+            MarkGone(*d);
+            continue;
         }
         if (length > 0) {
             Deliver(report, length, buffer, count);
             return length;
         }
+        YieldToWriters(lock);
     }
     return 0;
 }
 
 extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* count) {
+    ++waitingWriters;
+    std::unique_lock lock(libraryMutex);
+    --waitingWriters;
     Device* d = Find(handle);
     if (d == nullptr || buffer == nullptr) {
         return -1;
     }
     const int length = OutputReportLength(buffer[0]);
     if (length == 0) {
+        return -1;
+    }
+    Remember(*d, buffer, length);
+    if (d->device == nullptr) {
         return -1;
     }
     const int sent = hid_write(d->device, buffer, static_cast<size_t>(length));
@@ -123,12 +236,16 @@ extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* 
 }
 
 extern "C" int32_t CloseHidHandle(int32_t handle) {
+    std::lock_guard lock(libraryMutex);
     Device* d = Find(handle);
     if (d == nullptr) {
         return -1;
     }
-    hid_close(d->device);
+    if (d->device != nullptr) {
+        hid_close(d->device);
+    }
     d->device = nullptr;
+    d->inUse = false;
     d->cancel.store(0);
     return 0;
 }

@@ -1,5 +1,6 @@
 #include "hid/scripted/script.h"
 
+#include <algorithm>
 #include <cctype>
 #include <map>
 
@@ -84,6 +85,13 @@ bool ParseTimes(std::string_view text, int64_t& first, int64_t& last, int64_t& p
            ParseMs(text.substr(slash + 1), period) && period > 0 && first <= last;
 }
 
+// "A-B" with A < B.
+bool ParseGap(std::string_view text, ScriptGap& gap) {
+    const size_t dash = text.find('-');
+    return dash != std::string_view::npos && ParseMs(text.substr(0, dash), gap.fromMs) &&
+           ParseMs(text.substr(dash + 1), gap.untilMs) && gap.fromMs < gap.untilMs;
+}
+
 }  // namespace
 
 std::string ParseScript(std::string_view text, Script& script) {
@@ -110,6 +118,29 @@ std::string ParseScript(std::string_view text, Script& script) {
                 return where + "'absent' takes nothing after it";
             }
             script.absent = true;
+            continue;
+        }
+
+        if (words[0] == "gone") {
+            ScriptGap gap{};
+            if (words.size() != 2 || !ParseGap(words[1], gap)) {
+                return where + "expected 'gone A-B' (whole ms, A < B)";
+            }
+            script.gaps.push_back(gap);
+            continue;
+        }
+
+        if (words[0] == "accessory") {
+            int64_t timeMs = 0;
+            if (words.size() != 2 || !ParseMs(words[1], timeMs)) {
+                return where + "expected 'accessory T' (whole ms)";
+            }
+            if (++expanded > kMaxScriptReports) {
+                return where + "the script expands to more than 1000000 reports";
+            }
+            script.accessoryMs.push_back(timeMs);
+            byTime[timeMs] = {0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0xc8};
+            anyReportLine = true;
             continue;
         }
 
@@ -145,6 +176,17 @@ std::string ParseScript(std::string_view text, Script& script) {
 
     if (script.absent && anyReportLine) {
         return "'absent' cannot be combined with reports";
+    }
+    if (script.absent && !script.gaps.empty()) {
+        return "'absent' cannot be combined with 'gone'";
+    }
+    std::sort(script.accessoryMs.begin(), script.accessoryMs.end());
+    std::sort(script.gaps.begin(), script.gaps.end(),
+              [](const ScriptGap& a, const ScriptGap& b) { return a.fromMs < b.fromMs; });
+    for (size_t i = 1; i < script.gaps.size(); ++i) {
+        if (script.gaps[i].fromMs < script.gaps[i - 1].untilMs) {
+            return "'gone' periods overlap";
+        }
     }
     script.reports.reserve(byTime.size());
     for (auto& [timeMs, bytes] : byTime) {

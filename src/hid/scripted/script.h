@@ -4,9 +4,16 @@
 //   absent                 there is no remote (alone in its script)
 //   T B0 B1 ...            at T ms after the open, send report B0 B1 ...
 //   A-B/P B0 B1 ...        the same report at A, A+P, A+2P, ... up to B
+//   gone A-B               the remote vanishes at A ms and is back at B (A < B)
+//   accessory T            at T an accessory is plugged in or pulled out:
+//                          the remote sends status report 20 00 00 00 00 00 c8
+//                          and then no data reports (0x30-0x3f) until the
+//                          program sets the report mode again
 //
 // Times are whole milliseconds, bytes are hex (B0 is the identifier, at most
 // 256 bytes). Of two reports at the same time the later line's wins.
+// Reports timed while the remote is gone are never delivered; `gone`
+// periods must not overlap.
 #pragma once
 
 #include <cstdint>
@@ -19,9 +26,17 @@ struct ScriptReport {
     std::vector<uint8_t> bytes;
 };
 
+// The remote is away from fromMs until untilMs.
+struct ScriptGap {
+    int64_t fromMs;
+    int64_t untilMs;
+};
+
 struct Script {
     bool absent = false;
     std::vector<ScriptReport> reports;  // in time order, one per time
+    std::vector<ScriptGap> gaps;        // in time order, not overlapping
+    std::vector<int64_t> accessoryMs;   // in time order: accessory events
 };
 
 // Most reports a script may expand to: bounds memory for any input.

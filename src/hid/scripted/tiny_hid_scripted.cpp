@@ -9,6 +9,15 @@
 //   <t> read none                        (a cancelled read)
 //   <t> read error                       (a read on a handle not open)
 //   <t> close <handle>
+// and, around a `gone` period of the script, as the real library behaves
+// when a remote vanishes:
+//   <t> read gone                        (a read finds the remote gone and
+//                                         waits for it from then on)
+//   <t> write gone <bytes>               (a write while gone: not sent)
+//   <t> reopen 057e 0306 <handle>        (a look for it, every 500 ms while
+//                                         a read waits; handle -1: not back)
+// After a successful reopen come the restoring writes: the last mode and LED
+// reports written (if any), then rumble off, as ordinary write lines.
 #include <time.h>
 
 #include <algorithm>
@@ -18,8 +27,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "hid/report_length.h"
 #include "hid/scripted/script.h"
@@ -30,6 +41,12 @@ namespace {
 constexpr int32_t kHandle = 0;
 // A waiting read looks at its cancel flag at least this often.
 constexpr int64_t kWaitSliceNs = 2'000'000;
+// Between looks for a gone remote, as in the real library.
+constexpr double kReopenIntervalMs = 500.0;
+
+constexpr uint8_t kReportLeds = 0x11;
+constexpr uint8_t kReportMode = 0x12;
+constexpr uint8_t kReportRumble = 0x13;
 
 std::mutex mutex;  // guards everything below but `cancel`
 Script script;
@@ -38,6 +55,20 @@ size_t nextReport = 0;  // first report not yet delivered or dropped
 std::chrono::steady_clock::time_point openedAt;
 FILE* logFile = nullptr;
 std::atomic<int32_t> cancel{0};
+int32_t openedVendorId = 0;
+int32_t openedProductId = 0;
+
+// A remote that vanishes (the script's gaps), as the real library sees it:
+// gone from the gap's start, noticed by the next read, which then looks for
+// it every kReopenIntervalMs and finds it at the first look after the gap.
+size_t nextGap = 0;       // first gap the remote has not come back from
+bool lost = false;        // a read has noticed the remote gone
+double nextReopenMs = 0;  // when a waiting read looks for it next
+// The last mode and LED reports written, sent or not, restored on return.
+std::string lastMode;
+std::string lastLeds;
+// When the program set the report mode, to end an accessory's silence.
+std::vector<double> modeWrittenMs;
 
 double MsSinceOpen() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - openedAt)
@@ -93,6 +124,91 @@ void LoadScript() {
     }
 }
 
+// True from the start of a gap until a read has found the remote again.
+bool Gone(double now) {
+    return nextGap < script.gaps.size() && static_cast<double>(script.gaps[nextGap].fromMs) <= now;
+}
+
+// Logs a write that reached the remote.
+void LogWrite(const std::string& bytes) {
+    if (bytes.rfind("12 ", 0) == 0) {
+        modeWrittenMs.push_back(MsSinceOpen());
+    }
+    Log("write " + bytes);
+}
+
+// One look for the remote by a waiting read; on its return, the writes that
+// put it back as the program left it. Reports timed while nobody listened
+// are gone with the remote.
+void TryReopen(double now) {
+    const bool back = static_cast<double>(script.gaps[nextGap].untilMs) <= now;
+    char line[64];
+    std::snprintf(line, sizeof line, "reopen %04x %04x %d",
+                  static_cast<unsigned>(openedVendorId & 0xFFFF),
+                  static_cast<unsigned>(openedProductId & 0xFFFF), back ? kHandle : -1);
+    Log(line);
+    nextReopenMs = now + kReopenIntervalMs;
+    if (!back) {
+        return;
+    }
+    lost = false;
+    ++nextGap;
+    while (nextReport < script.reports.size() &&
+           static_cast<double>(script.reports[nextReport].timeMs) <= now) {
+        ++nextReport;
+    }
+    if (!lastMode.empty()) {
+        LogWrite(lastMode);
+    }
+    if (!lastLeds.empty()) {
+        LogWrite(lastLeds);
+    }
+    const uint8_t rumbleOff[2] = {kReportRumble, 0x00};
+    LogWrite(Hex(rumbleOff, sizeof rumbleOff));
+}
+
+// A real remote sends no data reports after an accessory came or went until
+// it is given a report mode again.
+bool Silenced(const ScriptReport& report) {
+    if (report.bytes[0] < 0x30 || report.bytes[0] > 0x3f) {
+        return false;
+    }
+    const auto after =
+        std::upper_bound(script.accessoryMs.begin(), script.accessoryMs.end(), report.timeMs - 1);
+    if (after == script.accessoryMs.begin()) {
+        return false;
+    }
+    const double event = static_cast<double>(*std::prev(after));
+    const double sent = static_cast<double>(report.timeMs);
+    return std::none_of(modeWrittenMs.begin(), modeWrittenMs.end(),
+                        [&](double written) { return written >= event && written <= sent; });
+}
+
+// Delivers the newest report whose time has come and returns its length, or
+// returns 0 when none has.
+int32_t DeliverDue(double now, uint8_t* buffer, uint32_t* count) {
+    size_t due = nextReport;
+    size_t newest = script.reports.size();
+    while (due < script.reports.size() && static_cast<double>(script.reports[due].timeMs) <= now) {
+        if (!Silenced(script.reports[due])) {
+            newest = due;
+        }
+        ++due;
+    }
+    nextReport = due;
+    if (newest == script.reports.size()) {
+        return 0;
+    }
+    const ScriptReport& report = script.reports[newest];
+    std::memcpy(buffer, report.bytes.data(), report.bytes.size());
+    if (count != nullptr) {
+        *count = static_cast<uint32_t>(report.bytes.size());
+    }
+    Log("read " + Hex(report.bytes.data(), report.bytes.size()) + " @" +
+        std::to_string(report.timeMs));
+    return static_cast<int32_t>(report.bytes.size());
+}
+
 void SleepNs(int64_t ns) {
     timespec pause{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
     nanosleep(&pause, nullptr);
@@ -122,6 +238,13 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     open = !script.absent;
     nextReport = 0;
     cancel.store(0);
+    openedVendorId = vendorId;
+    openedProductId = productId;
+    nextGap = 0;
+    lost = false;
+    lastMode.clear();
+    lastLeds.clear();
+    modeWrittenMs.clear();
     return handle;
 }
 
@@ -141,23 +264,19 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
                 return 0;
             }
             const double now = MsSinceOpen();
-            size_t due = nextReport;
-            while (due < script.reports.size() &&
-                   static_cast<double>(script.reports[due].timeMs) <= now) {
-                ++due;
+            if (!lost && Gone(now)) {
+                lost = true;
+                nextReopenMs = now + kReopenIntervalMs;
+                Log("read gone");
             }
-            if (due > nextReport) {
-                const ScriptReport& report = script.reports[due - 1];
-                nextReport = due;
-                std::memcpy(buffer, report.bytes.data(), report.bytes.size());
-                if (count != nullptr) {
-                    *count = static_cast<uint32_t>(report.bytes.size());
-                }
-                Log("read " + Hex(report.bytes.data(), report.bytes.size()) + " @" +
-                    std::to_string(report.timeMs));
-                return static_cast<int32_t>(report.bytes.size());
+            if (lost && now >= nextReopenMs) {
+                TryReopen(now);
             }
-            if (nextReport < script.reports.size()) {
+            if (lost) {
+                waitNs = std::min(waitNs, static_cast<int64_t>((nextReopenMs - now) * 1e6) + 1);
+            } else if (const int32_t length = DeliverDue(now, buffer, count); length > 0) {
+                return length;
+            } else if (nextReport < script.reports.size()) {
                 const double untilNext =
                     static_cast<double>(script.reports[nextReport].timeMs) - now;
                 waitNs = std::min(waitNs, static_cast<int64_t>(untilNext * 1e6) + 1);
@@ -178,10 +297,20 @@ extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* 
         Log("write refused " + Hex(buffer, 1));
         return -1;
     }
+    const std::string bytes = Hex(buffer, static_cast<size_t>(length));
+    if (buffer[0] == kReportMode) {
+        lastMode = bytes;
+    } else if (buffer[0] == kReportLeds) {
+        lastLeds = bytes;
+    }
+    if (Gone(MsSinceOpen())) {
+        Log("write gone " + bytes);
+        return -1;
+    }
     if (count != nullptr) {
         *count = static_cast<uint32_t>(length);
     }
-    Log("write " + Hex(buffer, static_cast<size_t>(length)));
+    LogWrite(bytes);
     return length;
 }
 
