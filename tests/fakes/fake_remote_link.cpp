@@ -89,3 +89,7 @@ void PollRemote() {
 }
 
 void DecodeReport(const uint8_t*) {}
+
+void CancelPolls(bool cancel) {
+    Record("cancel", cancel ? 1 : 0);
+}
