@@ -107,6 +107,10 @@ void DecodeReport(const uint8_t* report, int32_t length) {
     }
 }
 
+void CancelPolls(bool cancel) {
+    CancelReadReport(hidHandle, cancel ? 1 : 0);
+}
+
 bool ReportModeLost() {
     return modeLost;
 }

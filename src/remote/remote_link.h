@@ -48,6 +48,11 @@ int32_t SetRumble(uint8_t on);
 // reads, so that all writes stay on one thread.
 void PollRemote();
 
+// While cancel is true, a PollRemote waiting for a report returns within a
+// few ms without one, and later ones return at once: lets another thread free
+// the reader from a remote that has gone quiet.
+void CancelPolls(bool cancel);
+
 // Decodes a report of `length` delivered bytes into remoteState: 0x30 sets
 // buttons, 0x31 sets buttons and the accelerometer. A report too short to
 // carry those fields changes nothing: the bytes after its end are left over

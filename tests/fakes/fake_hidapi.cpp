@@ -1,4 +1,4 @@
-#include "fakes/fake_hidapi.h"
+#include "fake_hidapi.h"
 
 #include <hidapi.h>
 

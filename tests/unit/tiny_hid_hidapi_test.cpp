@@ -6,7 +6,7 @@
 #include <future>
 #include <vector>
 
-#include "fakes/fake_hidapi.h"
+#include "fake_hidapi.h"
 #include "hid/tiny_hid.h"
 
 namespace {

@@ -1,0 +1,195 @@
+#include "remote/remote_link.h"
+
+#include <gtest/gtest.h>
+
+#include <thread>
+
+#include "fake_hid.h"
+
+namespace {
+
+using State = std::array<uint8_t, 4>;
+
+class RemoteLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetFakeHid();
+        remoteState.buttons = 0;
+        remoteState.accelX = 0;
+        remoteState.accelY = 0;
+        remoteState.accelZ = 0;
+        std::fill(std::begin(InputBuffer), std::end(InputBuffer), 0);
+        std::fill(std::begin(OutputBuffer), std::end(OutputBuffer), 0);
+    }
+    void Deliver(std::vector<uint8_t> report) {
+        fakeHidReports.push_back(std::move(report));
+        PollRemote();
+    }
+    static State Decoded() {
+        return {remoteState.buttons, remoteState.accelX, remoteState.accelY, remoteState.accelZ};
+    }
+};
+
+}  // namespace
+
+TEST_F(RemoteLinkTest, OpensTheWiiRemoteByItsIdentifiers) {
+    fakeHidOpenResult = 3;
+    EXPECT_TRUE(OpenRemote());
+    EXPECT_EQ(fakeHidOpenedWith, (std::vector<int32_t>{0x057E, 0x0306}));
+    CloseRemote();
+    EXPECT_EQ(fakeHidCloses, 1);
+
+    fakeHidOpenResult = -1;
+    EXPECT_FALSE(OpenRemote());
+}
+
+TEST_F(RemoteLinkTest, DecodesButtonsAndAccelerometerReports) {
+    EXPECT_EQ(Decoded(), (State{0, 0, 0, 0}));
+
+    Deliver({0x31, 0x00, 0x08, 0x81, 0x7F, 0x9A});
+    EXPECT_EQ(Decoded(), (State{0x08, 0x81, 0x7F, 0x9A}));
+
+    // A buttons-only report keeps the accelerometer as it was.
+    Deliver({0x30, 0x60, 0x80});
+    EXPECT_EQ(Decoded(), (State{0x80, 0x81, 0x7F, 0x9A}));
+}
+
+TEST_F(RemoteLinkTest, OtherReportsChangeNothing) {
+    Deliver({0x31, 0x00, 0x08, 0x81, 0x7F, 0x9A});
+    for (const uint8_t id : {0x20, 0x21, 0x22, 0x32, 0x33, 0x3D, 0x00, 0xFF}) {
+        Deliver({id, 0x11, 0x22, 0x33, 0x44, 0x55});
+        EXPECT_EQ(Decoded(), (State{0x08, 0x81, 0x7F, 0x9A})) << "report " << int{id};
+    }
+}
+
+TEST_F(RemoteLinkTest, AReadThatDeliversNothingLeavesTheStateAsItWas) {
+    Deliver({0x31, 0x00, 0x08, 0x81, 0x7F, 0x9A});
+    PollRemote();  // nothing queued
+    EXPECT_EQ(fakeHidReads, 2);
+    EXPECT_EQ(Decoded(), (State{0x08, 0x81, 0x7F, 0x9A}));
+}
+
+TEST_F(RemoteLinkTest, OutputReportsAreBuiltInPlaceOverEarlierOnes) {
+    SetReportMode(0x00, 0x31);
+    SetLeds(0xF0);
+    SetRumble(1);
+    SetRumble(0);
+    ASSERT_EQ(fakeHidWrites.size(), 4u);
+
+    const HidBuffer& mode = fakeHidWrites[0];
+    EXPECT_EQ((std::vector<uint8_t>{mode[0], mode[1], mode[2]}),
+              (std::vector<uint8_t>{0x12, 0x00, 0x31}));
+
+    // The mode byte stays behind in every later report's buffer.
+    const HidBuffer& leds = fakeHidWrites[1];
+    EXPECT_EQ((std::vector<uint8_t>{leds[0], leds[1], leds[2]}),
+              (std::vector<uint8_t>{0x11, 0xF0, 0x31}));
+    for (size_t i = 3; i < leds.size(); ++i) {
+        ASSERT_EQ(leds[i], 0) << "byte " << i;
+    }
+    EXPECT_EQ((std::vector<uint8_t>{fakeHidWrites[2][0], fakeHidWrites[2][1]}),
+              (std::vector<uint8_t>{0x13, 0x01}));
+    EXPECT_EQ((std::vector<uint8_t>{fakeHidWrites[3][0], fakeHidWrites[3][1]}),
+              (std::vector<uint8_t>{0x13, 0x00}));
+}
+
+namespace {
+
+const std::vector<uint8_t> kStatusReport = {0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC8};
+
+// The link as start-up leaves it: opened on this thread, mode set.
+void OpenLinkWithMode() {
+    ASSERT_TRUE(OpenRemote());
+    SetReportMode(0x00, 0x31);
+    ResetFakeHid();
+}
+
+std::vector<uint8_t> Sent(const HidBuffer& buffer, size_t length) {
+    return std::vector<uint8_t>(buffer.begin(), buffer.begin() + static_cast<long>(length));
+}
+
+}  // namespace
+
+TEST_F(RemoteLinkTest, AStatusReportHasTheModeSentAgainBeforeTheNextRead) {
+    OpenLinkWithMode();
+    Deliver({0x31, 0x00, 0x08, 0x81, 0x7F, 0x9A});
+    Deliver(kStatusReport);
+    EXPECT_EQ(Decoded(), (State{0x08, 0x81, 0x7F, 0x9A}));
+    EXPECT_TRUE(ReportModeLost());
+    EXPECT_TRUE(fakeHidWrites.empty());
+
+    Deliver({0x31, 0x00, 0x00, 0x80, 0x80, 0x80});
+    Deliver({0x31, 0x00, 0x00, 0x80, 0x80, 0x80});
+    EXPECT_EQ(fakeHidCallOrder, (std::vector<char>{'r', 'r', 'w', 'r', 'r'}));
+    ASSERT_EQ(fakeHidWrites.size(), 1u);
+    EXPECT_EQ(Sent(fakeHidWrites[0], 3), (std::vector<uint8_t>{0x12, 0x00, 0x31}));
+    EXPECT_FALSE(ReportModeLost());
+}
+
+// The probe's reader polls too; writes belong to the main thread alone.
+TEST_F(RemoteLinkTest, AStatusReportReadOnAnotherThreadIsAnsweredByTheLinkThread) {
+    OpenLinkWithMode();
+    std::thread reader([this] {
+        Deliver(kStatusReport);
+        PollRemote();
+    });
+    reader.join();
+    EXPECT_TRUE(fakeHidWrites.empty());
+
+    PollRemote();
+    EXPECT_EQ(fakeHidCallOrder, (std::vector<char>{'r', 'r', 'w', 'r'}));
+}
+
+// A read that delivers nothing (cancelled) leaves the answered status report
+// in the buffer; decoding it again would send the mode on every poll.
+TEST_F(RemoteLinkTest, AStatusReportIsAnsweredOnceWhenLaterReadsDeliverNothing) {
+    OpenLinkWithMode();
+    Deliver(kStatusReport);
+    PollRemote();
+    PollRemote();
+    PollRemote();
+    EXPECT_EQ(fakeHidCallOrder, (std::vector<char>{'r', 'w', 'r', 'r', 'r'}));
+}
+
+// Each report is decoded from exactly its own bytes (the vectors are sized to
+// them, so AddressSanitizer sees any read past the end). One too short for its
+// fields changes nothing: the buffer beyond it holds an older report.
+TEST_F(RemoteLinkTest, ReportsTooShortForTheirFieldsChangeNothing) {
+    Deliver({0x31, 0x00, 0x08, 0x81, 0x7F, 0x9A});
+    for (const std::vector<uint8_t>& report :
+         std::vector<std::vector<uint8_t>>{{},
+                                           {0x30},
+                                           {0x30, 0x00},
+                                           {0x31},
+                                           {0x31, 0x00},
+                                           {0x31, 0x00, 0x80},
+                                           {0x31, 0x00, 0x80, 0x11},
+                                           {0x31, 0x00, 0x80, 0x11, 0x22}}) {
+        DecodeReport(report.data(), static_cast<int32_t>(report.size()));
+        EXPECT_EQ(Decoded(), (State{0x08, 0x81, 0x7F, 0x9A})) << report.size() << " bytes";
+    }
+}
+
+TEST_F(RemoteLinkTest, AShortReportDoesNotReviveTheBytesOfAnOlderOne) {
+    Deliver({0x31, 0x00, 0x00, 0x11, 0x22, 0x33});
+    // Home; a report 0x30 carries no accelerometer, whatever follows its buttons.
+    Deliver({0x30, 0x00, 0x80, 0x44, 0x55, 0x66});
+    Deliver({0x31, 0x00});  // cut short: bytes 2-5 still hold 80 44 55 66
+    EXPECT_EQ(Decoded(), (State{0x80, 0x11, 0x22, 0x33}));
+}
+
+TEST_F(RemoteLinkTest, FullLengthReportsDecodeAndUnknownOnesChangeNothing) {
+    std::vector<uint8_t> longest(TINY_HID_BUFFER_SIZE, 0xEE);
+    longest[0] = 0x31;
+    longest[2] = 0x08;
+    DecodeReport(longest.data(), static_cast<int32_t>(longest.size()));
+    EXPECT_EQ(Decoded(), (State{0x08, 0xEE, 0xEE, 0xEE}));
+
+    for (const uint8_t id : {0x00, 0x21, 0x22, 0x32, 0x3F, 0x80, 0xFF}) {
+        std::vector<uint8_t> report(TINY_HID_BUFFER_SIZE, 0x55);
+        report[0] = id;
+        DecodeReport(report.data(), static_cast<int32_t>(report.size()));
+        EXPECT_EQ(Decoded(), (State{0x08, 0xEE, 0xEE, 0xEE})) << "report " << int{id};
+    }
+    EXPECT_TRUE(fakeHidWrites.empty());
+}
