@@ -94,3 +94,41 @@ TEST(ScriptParser, AReportHoldsAtMost256Bytes) {
     EXPECT_EQ(Parsed(line).reports[0].bytes.size(), 256u);
     EXPECT_NE(ErrorOf(line + " cd"), "");
 }
+
+TEST(ScriptParser, GonePeriodsAreKeptInTimeOrderApartFromReports) {
+    const Script script = Parsed(
+        "gone 5000-6000\n"
+        "100 31 00 00 80 80 9a\n"
+        " gone 1000-1200  # out of range\n"
+        "gone 1200-1300\n");
+    ASSERT_EQ(script.gaps.size(), 3u);
+    EXPECT_EQ(script.gaps[0].fromMs, 1000);
+    EXPECT_EQ(script.gaps[0].untilMs, 1200);
+    EXPECT_EQ(script.gaps[1].fromMs, 1200);
+    EXPECT_EQ(script.gaps[2].untilMs, 6000);
+    EXPECT_EQ(Times(script), (std::vector<int64_t>{100}));
+}
+
+TEST(ScriptParser, RejectsMalformedOrOverlappingGonePeriods) {
+    for (const char* text : {"gone 100\n", "gone 200-100\n", "gone 100-100\n", "gone -100\n",
+                             "gone 1-2 3\n", "gone\n", "gone 1-x\n"}) {
+        EXPECT_NE(ErrorOf(text).find("line 1: expected 'gone A-B'"), std::string::npos) << text;
+    }
+    EXPECT_NE(ErrorOf("gone 100-300\ngone 200-400\n"), "");
+    EXPECT_NE(ErrorOf("absent\ngone 100-300\n"), "");
+}
+
+TEST(ScriptParser, AnAccessoryIsAStatusReportThatALaterLineCanReplace) {
+    const Script script = Parsed(
+        "accessory 700\n"
+        "accessory 300\n"
+        "700 31 00 00 80 80 9a\n");
+    EXPECT_EQ(script.accessoryMs, (std::vector<int64_t>{300, 700}));
+    EXPECT_EQ(Times(script), (std::vector<int64_t>{300, 700}));
+    EXPECT_EQ(script.reports[0].bytes,
+              (std::vector<uint8_t>{0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0xC8}));
+    EXPECT_EQ(script.reports[1].bytes[0], 0x31);
+    EXPECT_NE(ErrorOf("accessory\n"), "");
+    EXPECT_NE(ErrorOf("accessory 1-2/1\n"), "");
+    EXPECT_NE(ErrorOf("absent\naccessory 5\n"), "");
+}

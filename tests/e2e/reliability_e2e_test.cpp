@@ -1,0 +1,121 @@
+// The whole program against a scripted remote that misbehaves: accessories,
+// a remote that vanishes and returns, reports of odd lengths.
+#include <gtest/gtest.h>
+
+#include "session.h"
+
+namespace {
+
+const std::string kAtRest = "0-9000/10 31 00 00 80 80 9a\n";
+
+const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
+const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70", "11 f0", "13 01", "13 00"};
+const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10", "11 00", "13 01", "13 00"};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+// Index in the log of the first line of `kind` (and `rest`, if given) at or
+// after `from`; the log's size if there is none.
+size_t Find(const SessionResult& s, const std::string& kind, const std::string& rest = "",
+            size_t from = 0) {
+    for (size_t i = from; i < s.log.size(); ++i) {
+        if (s.log[i].kind == kind && (rest.empty() || s.log[i].rest == rest)) {
+            return i;
+        }
+    }
+    return s.log.size();
+}
+
+}  // namespace
+
+// The remote goes silent after its status report until it gets a mode again:
+// unanswered, the read would wait forever and Home would never be seen.
+TEST(ReliabilityEndToEnd, AnAccessoryWhileLitCostsOneModeReportAndNothingElse) {
+    const SessionResult s = RunScripted(kAtRest +
+                                            "300 31 00 08 80 80 9a\n"  // A: ignite
+                                            "accessory 1500\n"
+                                            "2500 31 00 80 80 80 9a\n",  // Home
+                                        SessionOptions{{}, {}, 8000});
+    ASSERT_FALSE(s.timedOut) << "the status report was never answered";
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(Writes(s), Concat({kStart, kIgnite, {"12 00 31"}, kRetract}));
+
+    const size_t status = Find(s, "read", "20 00 00 00 00 00 c8");
+    ASSERT_LT(status, s.log.size());
+    EXPECT_EQ(s.log[status + 1].kind, "write") << "the mode goes out before the next read";
+    EXPECT_EQ(s.log[status + 1].rest, "12 00 31");
+    EXPECT_EQ(s.log[status + 2].kind, "read");
+}
+
+// It vanishes in the middle of the ignition's rumble pulse and is back 400 ms
+// later: the pulse's end is lost, so the return must switch the motor off.
+// It vanishes in the middle of the ignition's rumble pulse and is back 900 ms
+// later: the pulse's end is lost, so the return must switch the motor off.
+TEST(ReliabilityEndToEnd, ARemoteThatVanishesIsRestoredWithTheRumbleOff) {
+    const SessionResult s = RunScripted(kAtRest +
+                                            "300 31 00 08 80 80 9a\n"  // A: ignite, rumble 450-850
+                                            "gone 600-1500\n"
+                                            "2500 31 00 80 80 80 9a\n",  // Home
+                                        SessionOptions{{}, {}, 8000});
+    ASSERT_FALSE(s.timedOut);
+    EXPECT_EQ(s.status, 0);
+    const std::vector<std::string> ignitionWhileGone = {
+        "11 10", "11 30", "11 70", "11 f0", "13 01", "gone 13 00", "12 00 31", "11 f0", "13 00"};
+    EXPECT_EQ(Writes(s), Concat({kStart, ignitionWhileGone, kRetract}));
+
+    // Noticed by the first read after the pulse; then nothing but a look for
+    // the remote every half second until one finds it back.
+    const size_t gone = Find(s, "read", "gone");
+    const size_t back = Find(s, "reopen", "057e 0306 0", gone);
+    ASSERT_LT(back, s.log.size());
+    EXPECT_GE(s.log[gone].ms, 850.0);
+    EXPECT_EQ(LinesOf(s, "reopen", "057e 0306 -1").size(), 1u);
+    for (size_t i = gone + 1; i <= back; ++i) {
+        ASSERT_EQ(s.log[i].kind, "reopen") << s.log[i].rest;
+        EXPECT_GT(s.log[i].ms - s.log[i - 1].ms, 499.0);
+        EXPECT_LT(s.log[i].ms - s.log[i - 1].ms, 530.0);
+    }
+    EXPECT_GE(s.log[back].ms, 1500.0);
+    const size_t nextRead = Find(s, "read", "", back);
+    ASSERT_LT(nextRead, s.log.size());
+    EXPECT_GT(static_cast<double>(s.log[nextRead].scriptMs), s.log[back].ms)
+        << "reports timed while nobody listened are never delivered";
+}
+
+// Reports that merely claim to be the remote's: too short for their fields,
+// as long as a report can be, or of identifiers the program does not know.
+// None may move the blade (a short 0x31 carrying A is ignored whole), and the
+// sanitizer build checks that none is read out of bounds.
+TEST(ReliabilityEndToEnd, OddReportsNeitherMoveTheBladeNorEndTheSession) {
+    std::string longest = "31 00 00 80 80 9a";
+    std::string unknown = "3f";
+    for (int i = 6; i < 256; ++i) {
+        longest += " ff";
+    }
+    for (int i = 1; i < 256; ++i) {
+        unknown += " 08";
+    }
+    const std::vector<std::string> odd = {"31",    "30 00", "31 00 08", "30 08", "20",
+                                          "21 00", "ff",    longest,    unknown, "00"};
+    // Quiet between them, so that each is the newest when it is read.
+    std::string script = "0-400/10 31 00 00 80 80 9a\n";
+    for (size_t i = 0; i < odd.size(); ++i) {
+        script += std::to_string(500 + 40 * i) + " " + odd[i] + "\n";
+    }
+    script += "1200 31 00 80 80 80 9a\n";  // Home
+    const SessionResult s = RunScripted(script, SessionOptions{{}, {}, 8000});
+    ASSERT_FALSE(s.timedOut);
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.err, "");
+    for (const std::string& report : odd) {
+        EXPECT_EQ(LinesOf(s, "read", report).size(), 1u) << report;
+    }
+    // The one-byte status report asks for the mode again; nothing else is sent.
+    EXPECT_EQ(Writes(s), Concat({kStart, {"12 00 31"}}));
+}
