@@ -6,6 +6,8 @@ packages=(
   build-essential cmake pkg-config     # the build
   libhidapi-dev libsdl2-dev            # the real remote and the sound
   libgtest-dev libbenchmark-dev        # tests and benchmarks
+  clang libclang-rt-14-dev             # fuzzing (libFuzzer)
+  valgrind                             # a whole session under valgrind
 )
 
 missing=()

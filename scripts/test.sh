@@ -43,6 +43,13 @@ run_suite build "plain"
 run_suite build-asan "address,undefined sanitizers" -DGLOWBRAND_SANITIZE=address,undefined
 run_suite build-tsan "thread sanitizer" -DGLOWBRAND_SANITIZE=thread
 
+# run_check <command...>: one more pass or failure for a whole check.
+run_check() {
+  if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
+}
+run_check ./scripts/valgrind.sh build
+run_check ./scripts/fuzz.sh 20
+
 echo
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets with clang and runs each for a bounded time
+# (default 20 s) from its seeds. Fails when a target finds a crash; the input
+# that crashed it is left in build-fuzz/.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+seconds=${1:-20}
+dir=build-fuzz
+
+echo "=== fuzzing, ${seconds} s per target ==="
+mkdir -p "$dir"
+if ! { CC=clang CXX=clang++ cmake -S fuzz -B "$dir" &&
+       cmake --build "$dir" -j 2; } >"$dir/build.log" 2>&1; then
+    tail -n 40 "$dir/build.log"
+    echo "fuzz targets: build failed"
+    exit 1
+fi
+rm -rf "$dir/seeds"
+"$dir/make_fuzz_seeds" "$dir/seeds" || { echo "fuzz seeds: cannot be made"; exit 1; }
+
+failed=0
+for target in report_decoding script_parser; do
+    corpus="$dir/corpus/$target"
+    mkdir -p "$corpus"
+    log="$dir/$target.log"
+    # New inputs go to the first folder; the seeds are only read.
+    if (cd "$dir" && "./fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
+            -print_final_stats=1 "corpus/$target" "seeds/$target") >"$log" 2>&1; then
+        runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
+        echo "fuzz_$target: ${runs:-?} executions in ${seconds} s, no crash"
+    else
+        tail -n 30 "$log"
+        echo "fuzz_$target: FAILED (see $log)"
+        failed=1
+    fi
+done
+exit "$failed"
