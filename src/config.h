@@ -41,6 +41,13 @@ constexpr int32_t kFlashMs = 200;         // start-up flash of all four LEDs
 constexpr int32_t kProbeWindowMs = 100;
 constexpr int32_t kReaderPauseMs = 100;
 constexpr int32_t kReaderStopMs = 1000;
+// The reader sleeps its pause in slices this long, so that it leaves its loop
+// promptly once told to (a program ending on a signal waits for it).
+constexpr int32_t kReaderPauseSliceMs = 10;
+
+// A program ended by a signal exits with this plus the signal's number, as
+// shells report a process killed by one.
+constexpr int32_t kSignalExitBase = 128;
 
 // Player LED patterns: bit 4 is LED 1 ... bit 7 is LED 4.
 constexpr uint8_t kLedsNone = 0x00;

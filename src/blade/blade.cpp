@@ -78,7 +78,11 @@ void RunBlade() {
     int32_t counter = 0;
 
     for (;;) {
+        // A request to end arrives as a read that returns without a report:
+        // carried out here, it never meets an old A press decoded again.
+        EndIfRequested();
         PollRemote();
+        EndIfRequested();
         const uint8_t buttons = remoteState.buttons;
         const MotionClass motion = ClassifyMotion(
             MotionEnergy(remoteState.accelX, remoteState.accelY, remoteState.accelZ));

@@ -14,7 +14,10 @@ void ReaderLoop() {
     while (readerRun.load(std::memory_order_relaxed)) {
         readerInLoop.store(true, std::memory_order_relaxed);
         PollRemote();
-        SleepMs(kReaderPauseMs);
+        for (int32_t slept = 0; slept < kReaderPauseMs && readerRun.load(std::memory_order_relaxed);
+             slept += kReaderPauseSliceMs) {
+            SleepMs(kReaderPauseSliceMs);
+        }
     }
     readerInLoop.store(false, std::memory_order_relaxed);
 }

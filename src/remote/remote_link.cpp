@@ -36,6 +36,11 @@ std::thread::id linkThread;
 uint8_t modeFlags = kReportModeFlags;
 uint8_t modeValue = kReportModeCoreAccel;
 
+// The open handle for a signal handler, which may run on any thread; -1 when
+// the link is not open.
+std::atomic<int32_t> openHandle{-1};
+static_assert(std::atomic<int32_t>::is_always_lock_free);
+
 // Set by a status report (possibly on the reader thread), cleared when the
 // mode has been sent again on the link's thread.
 std::atomic<bool> modeLost{false};
@@ -46,11 +51,21 @@ bool OpenRemote() {
     linkThread = std::this_thread::get_id();
     modeLost = false;
     hidHandle = OpenHidHandle(kRemoteVendorId, kRemoteProductId);
+    openHandle = hidHandle;
     return hidHandle != -1;
 }
 
 void CloseRemote() {
+    openHandle = -1;
     CloseHidHandle(hidHandle);
+}
+
+bool RemoteIsOpen() {
+    return openHandle != -1;
+}
+
+void InterruptPolls() {
+    CancelReadReport(openHandle.load(), 1);
 }
 
 // Only the bytes a report names are written: the rest of OutputBuffer keeps

@@ -48,6 +48,14 @@ int32_t SetRumble(uint8_t on);
 // reads, so that all writes stay on one thread.
 void PollRemote();
 
+// True from a successful OpenRemote until CloseRemote.
+bool RemoteIsOpen();
+
+// Frees a PollRemote waiting for a report, on any thread, and makes later
+// ones return at once, until CancelPolls(false). Async-signal-safe: for a
+// request to end the program.
+void InterruptPolls();
+
 // While cancel is true, a PollRemote waiting for a report returns within a
 // few ms without one, and later ones return at once: lets another thread free
 // the reader from a remote that has gone quiet.

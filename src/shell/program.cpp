@@ -6,6 +6,7 @@
 #include "platform/message.h"
 #include "remote/probe.h"
 #include "remote/remote_link.h"
+#include "shell/termination.h"
 #include "shell/wait.h"
 
 void StartFlash() {
@@ -28,11 +29,17 @@ void PrintBanner() {
     PrintText("\n");
 }
 
+// A signal is carried out at the next wait or read, and at the checks below:
+// after the open (which may have been under way) and after each message
+// (which a signal cuts short).
 int32_t RunProgram() {
+    CatchTermination();
     if (!OpenRemote()) {
         ShowMessage("Wii-Remote not found.");
+        EndIfRequested();
         return 1;
     }
+    EndIfRequested();
     SetReportMode(kReportModeFlags, kReportModeCoreAccel);
     if (ProbeRemote()) {
         StartFlash();
@@ -41,6 +48,7 @@ int32_t RunProgram() {
         RunBlade();
     } else {
         ShowMessage("Wii-Remote cannot open.");
+        EndIfRequested();
         StopReader();
     }
     CloseRemote();

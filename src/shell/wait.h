@@ -7,3 +7,21 @@
 // milliseconds have passed. Never sleeps: the toy's timings stay exact at the
 // cost of a busy processor.
 void WaitMs(int32_t ms);
+
+// A request to end the program, made by a signal and carried out by the main
+// thread at its next wait or read, where no write of its own is under way.
+
+// Records the request; only the first one counts. Async-signal-safe.
+void RequestEnd(int32_t signalNumber);
+
+// The signal number of the pending request, 0 if there is none.
+int32_t PendingEndRequest();
+
+// Names what carries out a request, and the thread that does it: the calling
+// one. Until then requests are only recorded.
+void SetEndHandler(void (*endProgram)(int32_t signalNumber));
+
+// On the handler's thread, with a request pending: calls the handler. Every
+// spin of WaitMs calls it, so a request is carried out within microseconds
+// of any busy wait.
+void EndIfRequested();

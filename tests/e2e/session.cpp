@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -85,6 +86,11 @@ std::string ReadFile(const std::string& path) {
 }
 
 SessionResult RunScripted(const std::string& script, const SessionOptions& options) {
+    return RunScriptedWithSignal(script, SessionSignal{}, options);
+}
+
+SessionResult RunScriptedWithSignal(const std::string& script, const SessionSignal& signal,
+                                    const SessionOptions& options) {
     SessionResult result;
     result.dir = NewSessionDir();
     WriteFile(result.dir + "/session.script", script);
@@ -122,9 +128,27 @@ SessionResult RunScripted(const std::string& script, const SessionOptions& optio
     }
 
     int status = 0;
+    using Clock = std::chrono::steady_clock;
+    Clock::time_point signalDue = Clock::time_point::max();
+    Clock::time_point signalSent = Clock::time_point::max();
+    if (signal.number != 0 && signal.whenLogged.empty()) {
+        signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
+    }
     for (int waitedMs = 0;; ++waitedMs) {
         if (waitpid(pid, &status, WNOHANG) == pid) {
+            if (signalSent != Clock::time_point::max()) {
+                result.signalToEndMs =
+                    std::chrono::duration<double, std::milli>(Clock::now() - signalSent).count();
+            }
             break;
+        }
+        if (signal.number != 0 && signalDue == Clock::time_point::max() &&
+            ReadFile(result.dir + "/hid.log").find(signal.whenLogged) != std::string::npos) {
+            signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
+        }
+        if (signalSent == Clock::time_point::max() && Clock::now() >= signalDue) {
+            kill(pid, signal.number);
+            signalSent = Clock::now();
         }
         if (waitedMs >= options.timeoutMs) {
             kill(pid, SIGKILL);

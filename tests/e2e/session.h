@@ -13,6 +13,14 @@ struct SessionOptions {
     int timeoutMs = 30'000;                                  // then the process is killed
 };
 
+// A signal for the program, sent once its HID log holds a line containing
+// whenLogged ("": once it has started), delayMs later.
+struct SessionSignal {
+    int number = 0;
+    std::string whenLogged;
+    int delayMs = 0;
+};
+
 // One line of the HID log: "<ms> <kind> <rest>", with the script time of a
 // read ("@<ms>") split off into scriptMs (-1 for other lines).
 struct HidLogLine {
@@ -28,11 +36,16 @@ struct SessionResult {
     std::string out;
     std::string err;
     std::vector<HidLogLine> log;
-    std::string dir;  // the session's working directory, kept for a look
+    std::string dir;            // the session's working directory, kept for a look
+    double signalToEndMs = -1;  // from sending the signal to the process's end
 };
 
 // Plays `script` through glowbrand-scripted and waits for it to end.
 SessionResult RunScripted(const std::string& script, const SessionOptions& options = {});
+
+// The same, sending the program a signal on the way.
+SessionResult RunScriptedWithSignal(const std::string& script, const SessionSignal& signal,
+                                    const SessionOptions& options = {});
 
 // The log lines of one kind, optionally only those whose rest equals `rest`.
 std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string& kind,

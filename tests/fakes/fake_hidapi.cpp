@@ -2,6 +2,7 @@
 
 #include <hidapi.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@ namespace {
 struct QueuedRead {
     std::vector<uint8_t> report;
     bool fail;
+    int error = EIO;
 };
 
 std::mutex mutex;
@@ -54,6 +56,11 @@ void SetFakeDevicePresent(bool isPresent) {
 void QueueFakeRead(std::vector<uint8_t> report, bool fail) {
     std::lock_guard lock(mutex);
     reads.push_back({std::move(report), fail});
+}
+
+void QueueFakeInterruptedRead() {
+    std::lock_guard lock(mutex);
+    reads.push_back({{}, true, EINTR});
 }
 
 std::vector<std::string> FakeHidapiCalls() {
@@ -93,6 +100,7 @@ extern "C" int hid_read_timeout(hid_device* device, unsigned char* data, size_t 
             const QueuedRead read = std::move(reads.front());
             reads.pop_front();
             if (read.fail) {
+                errno = read.error;
                 return -1;
             }
             const size_t n = std::min(length, read.report.size());

@@ -18,6 +18,9 @@ void SetFakeDevicePresent(bool present);
 // out its timeout and returns 0.
 void QueueFakeRead(std::vector<uint8_t> report, bool fail = false);
 
+// Queues a read that fails because a signal interrupted its wait (EINTR).
+void QueueFakeInterruptedRead();
+
 // Calls so far, in order: "open <device or 0>", "read <device>",
 // "write <device> <hex bytes>", "close <device>".
 std::vector<std::string> FakeHidapiCalls();

@@ -118,3 +118,28 @@ TEST(HidapiVanishingRemote, CancelAndCloseWhileGone) {
 }
 
 }  // namespace
+
+// A signal landing in hidapi's wait fails the read with EINTR; the remote is
+// still there and must stay open, or ending on the signal could not switch
+// its rumble off.
+TEST(HidapiVanishingRemote, AnInterruptedReadIsNotAVanishedRemote) {
+    ResetFakeHidapi();
+    SetFakeDevicePresent(true);
+    const int32_t handle = OpenHidHandle(0x057E, 0x0306);
+    QueueFakeRead({0x31, 0x00, 0x00, 0x80, 0x80, 0x80});
+    QueueFakeInterruptedRead();
+    std::future<ReadResult> read = ReadInBackground(handle);
+    ASSERT_EQ(read.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(read.get().length, 6);
+
+    read = ReadInBackground(handle);
+    ASSERT_EQ(read.wait_for(50ms), std::future_status::timeout);
+    CancelReadReport(handle, 1);
+    ASSERT_EQ(read.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(read.get().length, 0);
+    EXPECT_EQ(CountFakeHidapiCalls("close"), 0);
+    EXPECT_EQ(Write(handle, {0x13, 0x00}), 2);
+    EXPECT_EQ(CountFakeHidapiCalls("write 1 13 00"), 1);
+    CancelReadReport(handle, 0);
+    EXPECT_EQ(CloseHidHandle(handle), 0);
+}

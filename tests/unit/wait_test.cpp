@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+#include <vector>
+
 #include "fake_counter.h"
 
 // The fake counter moves 10 us per read, so a wait's length is exact to
@@ -19,4 +22,35 @@ TEST(WaitMs, ZeroReturnsOnceAnyTimeHasPassed) {
     ResetFakeCounter();
     WaitMs(0);
     EXPECT_EQ(fakeCounterReads, 2);  // the start, then one later read
+}
+
+namespace {
+
+std::vector<int32_t> endsCarriedOut;
+
+void RecordEnd(int32_t signalNumber) {
+    endsCarriedOut.push_back(signalNumber);
+}
+
+}  // namespace
+
+// A request made by a signal is carried out by the next wait, only on the
+// thread that named the handler, and only the first request counts.
+TEST(WaitMs, CarriesOutAPendingEndRequestOnlyOnTheHandlersThread) {
+    ResetFakeCounter();
+    SetEndHandler(RecordEnd);
+    WaitMs(1);
+    EXPECT_TRUE(endsCarriedOut.empty());
+
+    RequestEnd(2);
+    RequestEnd(15);
+    EXPECT_EQ(PendingEndRequest(), 2);
+    std::thread other([] { WaitMs(1); });
+    other.join();
+    EXPECT_TRUE(endsCarriedOut.empty());
+
+    WaitMs(1);
+    ASSERT_FALSE(endsCarriedOut.empty());
+    EXPECT_EQ(endsCarriedOut[0], 2);
+    SetEndHandler(nullptr);
 }

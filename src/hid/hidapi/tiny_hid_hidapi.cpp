@@ -12,6 +12,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <mutex>
@@ -75,6 +76,13 @@ void Deliver(const uint8_t* report, int length, uint8_t* buffer, uint32_t* count
     if (count != nullptr) {
         *count = static_cast<uint32_t>(length);
     }
+}
+
+// A signal that lands while hidapi waits makes its read fail too; the
+// device is still there, and the signal's handler has its own way of ending
+// the read (CancelReadReport).
+bool Interrupted() {
+    return errno == EINTR;
 }
 
 void MarkGone(Device& d) {
@@ -171,7 +179,9 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
         uint8_t pending[TINY_HID_BUFFER_SIZE];
         const int length = hid_read_timeout(d->device, pending, sizeof pending, 0);
         if (length < 0) {
-            MarkGone(*d);
+            if (!Interrupted()) {
+                MarkGone(*d);
+            }
             break;
         }
         if (length == 0) {
@@ -200,7 +210,9 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
         }
         const int length = hid_read_timeout(d->device, report, sizeof report, kReadSliceMs);
         if (length < 0) {
-            MarkGone(*d);
+            if (!Interrupted()) {
+                MarkGone(*d);
+            }
             continue;
         }
         if (length > 0) {
