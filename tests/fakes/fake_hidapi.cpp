@@ -2,123 +2,74 @@
 
 #include <hidapi.h>
 
+#include <algorithm>
 #include <cerrno>
-#include <chrono>
-#include <cstdio>
-#include <cstring>
-#include <deque>
-#include <mutex>
-#include <thread>
 
-struct hid_device_ {
-    int number;
-};
+bool fakeHidapiDevicePresent = true;
+std::deque<std::vector<uint8_t>> fakeHidapiPending;
+std::vector<std::vector<uint8_t>> fakeHidapiWritten;
+int fakeHidapiTimedWaits = 0;
+std::function<void()> fakeHidapiOnWait;
+int fakeHidapiOpen = 0;
+int fakeHidapiReadError = 0;
+std::function<void()> fakeHidapiOnOpen;
 
 namespace {
-
-struct QueuedRead {
-    std::vector<uint8_t> report;
-    bool fail;
-    int error = EIO;
-};
-
-std::mutex mutex;
-bool present = false;
-std::deque<hid_device_> opened;  // stable addresses
-std::deque<QueuedRead> reads;
-std::vector<std::string> calls;
-
-std::string Hex(const unsigned char* bytes, size_t length) {
-    std::string text;
-    char byte[4];
-    for (size_t i = 0; i < length; ++i) {
-        std::snprintf(byte, sizeof byte, i == 0 ? "%02x" : " %02x", bytes[i]);
-        text += byte;
-    }
-    return text;
+int device;  // its address is the device pointer handed out
 }
-
-}  // namespace
 
 void ResetFakeHidapi() {
-    std::lock_guard lock(mutex);
-    present = false;
-    opened.clear();
-    reads.clear();
-    calls.clear();
+    fakeHidapiDevicePresent = true;
+    fakeHidapiPending.clear();
+    fakeHidapiWritten.clear();
+    fakeHidapiTimedWaits = 0;
+    fakeHidapiOnWait = nullptr;
+    fakeHidapiReadError = 0;
+    fakeHidapiOnOpen = nullptr;
 }
 
-void SetFakeDevicePresent(bool isPresent) {
-    std::lock_guard lock(mutex);
-    present = isPresent;
-}
-
-void QueueFakeRead(std::vector<uint8_t> report, bool fail) {
-    std::lock_guard lock(mutex);
-    reads.push_back({std::move(report), fail});
-}
-
-void QueueFakeInterruptedRead() {
-    std::lock_guard lock(mutex);
-    reads.push_back({{}, true, EINTR});
-}
-
-std::vector<std::string> FakeHidapiCalls() {
-    std::lock_guard lock(mutex);
-    return calls;
-}
-
-int CountFakeHidapiCalls(const std::string& prefix) {
-    int n = 0;
-    for (const std::string& call : FakeHidapiCalls()) {
-        n += call.rfind(prefix, 0) == 0 ? 1 : 0;
-    }
-    return n;
-}
-
-extern "C" int hid_init(void) {
+int hid_init() {
     return 0;
 }
 
-extern "C" hid_device* hid_open(unsigned short, unsigned short, const wchar_t*) {
-    std::lock_guard lock(mutex);
-    if (!present) {
-        calls.push_back("open 0");
+hid_device* hid_open(unsigned short vendor, unsigned short product, const wchar_t*) {
+    if (fakeHidapiOnOpen) {
+        fakeHidapiOnOpen();
+    }
+    if (!fakeHidapiDevicePresent || vendor != 0x057E || product != 0x0306) {
         return nullptr;
     }
-    opened.push_back({static_cast<int>(opened.size()) + 1});
-    calls.push_back("open " + std::to_string(opened.back().number));
-    return &opened.back();
+    ++fakeHidapiOpen;
+    return reinterpret_cast<hid_device*>(&device);
 }
 
-extern "C" int hid_read_timeout(hid_device* device, unsigned char* data, size_t length,
-                                int milliseconds) {
-    {
-        std::lock_guard lock(mutex);
-        calls.push_back("read " + std::to_string(device->number));
-        if (!reads.empty()) {
-            const QueuedRead read = std::move(reads.front());
-            reads.pop_front();
-            if (read.fail) {
-                errno = read.error;
-                return -1;
-            }
-            const size_t n = std::min(length, read.report.size());
-            std::memcpy(data, read.report.data(), n);
-            return static_cast<int>(n);
+void hid_close(hid_device*) {
+    --fakeHidapiOpen;
+}
+
+int hid_read_timeout(hid_device*, unsigned char* data, size_t length, int milliseconds) {
+    if (fakeHidapiReadError != 0) {
+        errno = fakeHidapiReadError;
+        fakeHidapiReadError = 0;
+        return -1;
+    }
+    if (fakeHidapiPending.empty() && milliseconds != 0) {
+        ++fakeHidapiTimedWaits;
+        if (fakeHidapiOnWait) {
+            fakeHidapiOnWait();
         }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
-    return 0;
+    if (fakeHidapiPending.empty()) {
+        return 0;
+    }
+    const std::vector<uint8_t> report = fakeHidapiPending.front();
+    fakeHidapiPending.pop_front();
+    const size_t n = std::min(length, report.size());
+    std::copy_n(report.begin(), n, data);
+    return static_cast<int>(n);
 }
 
-extern "C" int hid_write(hid_device* device, const unsigned char* data, size_t length) {
-    std::lock_guard lock(mutex);
-    calls.push_back("write " + std::to_string(device->number) + " " + Hex(data, length));
+int hid_write(hid_device*, const unsigned char* data, size_t length) {
+    fakeHidapiWritten.emplace_back(data, data + length);
     return static_cast<int>(length);
-}
-
-extern "C" void hid_close(hid_device* device) {
-    std::lock_guard lock(mutex);
-    calls.push_back("close " + std::to_string(device->number));
 }

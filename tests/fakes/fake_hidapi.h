@@ -1,29 +1,19 @@
-// A hidapi for unit tests of the real tiny_hid library: devices come and go
-// on command, reads play queued results, writes are recorded.
+// hidapi in memory, under the real tiny_hid library: reports wait in a queue,
+// writes are recorded with the length the library passed.
 #pragma once
 
 #include <cstdint>
-#include <string>
+#include <deque>
+#include <functional>
 #include <vector>
 
-// Forgets everything; no device is present.
+extern bool fakeHidapiDevicePresent;
+extern std::deque<std::vector<uint8_t>> fakeHidapiPending;   // reports not yet read
+extern std::vector<std::vector<uint8_t>> fakeHidapiWritten;  // exactly the bytes sent
+extern int fakeHidapiTimedWaits;                             // reads that waited for a report
+extern std::function<void()> fakeHidapiOnWait;               // called on each such wait
+extern int fakeHidapiOpen;                                   // devices open now
+extern int fakeHidapiReadError;                 // errno of the next read's failure; 0: none
+extern std::function<void()> fakeHidapiOnOpen;  // called on each hid_open, before it looks
+
 void ResetFakeHidapi();
-
-// Whether hid_open finds a device from now on. Each successful open makes a
-// new device, numbered from 1 in the order opened.
-void SetFakeDevicePresent(bool present);
-
-// Queues the next result of hid_read_timeout on the newest device: a report,
-// or with `fail` set a device error (-1). With nothing queued a read waits
-// out its timeout and returns 0.
-void QueueFakeRead(std::vector<uint8_t> report, bool fail = false);
-
-// Queues a read that fails because a signal interrupted its wait (EINTR).
-void QueueFakeInterruptedRead();
-
-// Calls so far, in order: "open <device or 0>", "read <device>",
-// "write <device> <hex bytes>", "close <device>".
-std::vector<std::string> FakeHidapiCalls();
-
-// How many calls FakeHidapiCalls() holds that start with `prefix`.
-int CountFakeHidapiCalls(const std::string& prefix);

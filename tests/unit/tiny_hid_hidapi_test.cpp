@@ -1,18 +1,116 @@
-// The real tiny_hid library over a fake hidapi: a remote that vanishes.
+// The real HID library over a hidapi that lives in memory.
 #include <gtest/gtest.h>
 
-#include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <future>
-#include <vector>
 
 #include "fake_hidapi.h"
 #include "hid/tiny_hid.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-using Calls = std::vector<std::string>;
+class HidapiLibraryTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetFakeHidapi();
+        handle = OpenHidHandle(0x057E, 0x0306);
+        ASSERT_GE(handle, 0);
+    }
+    void TearDown() override {
+        CloseHidHandle(handle);
+        EXPECT_EQ(fakeHidapiOpen, 0);
+    }
+    int32_t handle = -1;
+    uint8_t buffer[TINY_HID_BUFFER_SIZE] = {};
+    uint32_t count = 0;
+};
+
+std::vector<uint8_t> Report(uint8_t id, uint8_t x) {
+    return {id, 0x00, 0x00, x, 0x80, 0x9A};
+}
+
+}  // namespace
+
+TEST(HidapiLibrary, NoDeviceIsMinusOne) {
+    ResetFakeHidapi();
+    fakeHidapiDevicePresent = false;
+    EXPECT_EQ(OpenHidHandle(0x057E, 0x0306), -1);
+}
+
+TEST_F(HidapiLibraryTest, AReadDeliversTheNewestOfTheQueuedReports) {
+    for (uint8_t x = 1; x <= 55; ++x) {
+        fakeHidapiPending.push_back(Report(0x31, x));
+    }
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    EXPECT_EQ(count, 6u);
+    EXPECT_EQ(buffer[0], 0x31);
+    EXPECT_EQ(buffer[3], 55);
+    EXPECT_TRUE(fakeHidapiPending.empty());
+    EXPECT_EQ(fakeHidapiTimedWaits, 0);
+}
+
+TEST_F(HidapiLibraryTest, WithNothingPendingAReadWaitsForTheNextReport) {
+    fakeHidapiOnWait = [] {
+        if (fakeHidapiTimedWaits == 3) {
+            fakeHidapiPending.push_back(Report(0x30, 0x77));
+        }
+    };
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    EXPECT_EQ(buffer[3], 0x77);
+    EXPECT_EQ(fakeHidapiTimedWaits, 3);
+}
+
+TEST_F(HidapiLibraryTest, ACancelledReadReturnsNothingAndLeavesTheBuffer) {
+    buffer[0] = 0xAB;
+    fakeHidapiOnWait = [this] {
+        if (fakeHidapiTimedWaits == 5) {
+            CancelReadReport(handle, 1);
+        }
+    };
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
+    EXPECT_EQ(buffer[0], 0xAB);
+    EXPECT_EQ(fakeHidapiTimedWaits, 5);
+
+    // Cancelled reads return at once until the cancel is lifted.
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
+    EXPECT_EQ(fakeHidapiTimedWaits, 5);
+    CancelReadReport(handle, 0);
+    fakeHidapiPending.push_back(Report(0x31, 0x42));
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+}
+
+TEST_F(HidapiLibraryTest, WritesAreCutToTheLengthTheRemoteExpects) {
+    uint8_t out[TINY_HID_BUFFER_SIZE];
+    std::fill(std::begin(out), std::end(out), 0xEE);
+    const std::vector<std::pair<uint8_t, size_t>> lengths = {
+        {0x11, 2}, {0x12, 3}, {0x13, 2}, {0x10, 2}, {0x15, 2}, {0x16, 22}, {0x17, 7}, {0x18, 22}};
+    for (const auto& [id, length] : lengths) {
+        out[0] = id;
+        EXPECT_EQ(WriteReport(handle, out, &count), static_cast<int32_t>(length)) << int{id};
+        ASSERT_EQ(fakeHidapiWritten.back().size(), length) << int{id};
+        EXPECT_EQ(fakeHidapiWritten.back()[0], id);
+    }
+    for (const uint8_t id : {0x00, 0x0F, 0x1B, 0x20, 0x31, 0xFF}) {
+        out[0] = id;
+        const size_t before = fakeHidapiWritten.size();
+        EXPECT_EQ(WriteReport(handle, out, &count), -1) << int{id};
+        EXPECT_EQ(fakeHidapiWritten.size(), before) << "refused report " << int{id} << " was sent";
+    }
+}
+
+TEST_F(HidapiLibraryTest, BadHandlesFailWithoutTouchingAnything) {
+    uint8_t out[TINY_HID_BUFFER_SIZE] = {0x11, 0xF0};
+    for (const int32_t bad : {-1, 7, 8, 1000}) {
+        EXPECT_EQ(ReadReport(bad, buffer, &count), -1);
+        EXPECT_EQ(WriteReport(bad, out, &count), -1);
+        EXPECT_EQ(CloseHidHandle(bad), -1);
+    }
+    EXPECT_TRUE(fakeHidapiWritten.empty());
+}
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
 
 int32_t Write(int32_t handle, std::vector<uint8_t> report) {
     report.resize(TINY_HID_BUFFER_SIZE);
@@ -20,126 +118,79 @@ int32_t Write(int32_t handle, std::vector<uint8_t> report) {
     return WriteReport(handle, report.data(), &count);
 }
 
-struct ReadResult {
-    int32_t length;
-    std::vector<uint8_t> report;
-};
-
-std::future<ReadResult> ReadInBackground(int32_t handle) {
-    return std::async(std::launch::async, [handle] {
-        std::vector<uint8_t> buffer(TINY_HID_BUFFER_SIZE);
-        uint32_t count = 0;
-        const int32_t length = ReadReport(handle, buffer.data(), &count);
-        buffer.resize(static_cast<size_t>(std::max(length, 0)));
-        return ReadResult{length, buffer};
-    });
-}
-
-// The calls made since (and excluding) the first one equal to `mark`.
-Calls CallsAfter(const std::string& mark) {
-    const Calls calls = FakeHidapiCalls();
-    const auto at = std::find(calls.begin(), calls.end(), mark);
-    return at == calls.end() ? Calls{} : Calls(at + 1, calls.end());
-}
-
-// An open remote whose next read fails, as when it is switched off.
-int32_t OpenRemoteThatVanishes() {
-    ResetFakeHidapi();
-    SetFakeDevicePresent(true);
-    const int32_t handle = OpenHidHandle(0x057E, 0x0306);
-    QueueFakeRead({}, true);
-    SetFakeDevicePresent(false);
-    return handle;
-}
-
-TEST(HidapiVanishingRemote, ReadsWaitWithoutSpinningAndTheReturningRemoteIsRestored) {
-    const int32_t handle = OpenRemoteThatVanishes();
-    ASSERT_EQ(handle, 0);
-    EXPECT_EQ(Write(handle, {0x12, 0x00, 0x31}), 3);
-    EXPECT_EQ(Write(handle, {0x11, 0xF0}), 2);
-    EXPECT_EQ(Write(handle, {0x13, 0x01}), 2);
-
-    std::future<ReadResult> read = ReadInBackground(handle);
-    ASSERT_EQ(read.wait_for(800ms), std::future_status::timeout)
-        << "a gone remote must not end the read";
-    // One failed read, then only a look for the remote every half second.
-    EXPECT_EQ(CountFakeHidapiCalls("read"), 1);
-    EXPECT_GE(CountFakeHidapiCalls("open 0"), 1);
-    EXPECT_LE(CountFakeHidapiCalls("open 0"), 2);
-    EXPECT_EQ(CountFakeHidapiCalls("close 1"), 1);
-
-    // Asked for while gone: not sent now, but what the remote gets back.
-    EXPECT_EQ(Write(handle, {0x11, 0x70}), -1);
-    EXPECT_EQ(CountFakeHidapiCalls("write 1 11 70"), 0);
-
-    QueueFakeRead({0x31, 0x00, 0x08, 0x80, 0x80, 0x80});
-    SetFakeDevicePresent(true);
-    ASSERT_EQ(read.wait_for(2s), std::future_status::ready);
-    const ReadResult result = read.get();
-    EXPECT_EQ(result.length, 6);
-    EXPECT_EQ(result.report, (std::vector<uint8_t>{0x31, 0x00, 0x08, 0x80, 0x80, 0x80}));
-    EXPECT_EQ(CallsAfter("open 2"),
-              (Calls{"write 2 12 00 31", "write 2 11 70", "write 2 13 00", "read 2"}));
-
-    EXPECT_EQ(Write(handle, {0x11, 0x10}), 2);
-    EXPECT_EQ(CountFakeHidapiCalls("write 2 11 10"), 1);
-    EXPECT_EQ(CloseHidHandle(handle), 0);
-}
-
-TEST(HidapiVanishingRemote, CancelAndCloseWhileGone) {
-    const int32_t handle = OpenRemoteThatVanishes();
-    std::future<ReadResult> read = ReadInBackground(handle);
-    ASSERT_EQ(read.wait_for(50ms), std::future_status::timeout);
+// The remote is switched off and its next read fails. With reads cancelled,
+// the read that finds it gone returns at once and the library is left
+// waiting for it to come back.
+void Vanish(int32_t handle) {
+    fakeHidapiReadError = EIO;
+    fakeHidapiDevicePresent = false;
     CancelReadReport(handle, 1);
-    ASSERT_EQ(read.wait_for(1s), std::future_status::ready);
-    EXPECT_EQ(read.get().length, 0);
+    uint8_t buffer[TINY_HID_BUFFER_SIZE];
+    uint32_t count = 0;
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
     CancelReadReport(handle, 0);
-
-    // Still gone for the next read; with nothing written before, the return
-    // brings only rumble off.
-    read = ReadInBackground(handle);
-    SetFakeDevicePresent(true);
-    ASSERT_EQ(read.wait_for(50ms), std::future_status::timeout);
-    QueueFakeRead({0x30, 0x00, 0x80});
-    ASSERT_EQ(read.wait_for(2s), std::future_status::ready);
-    EXPECT_EQ(read.get().length, 3);
-    EXPECT_EQ(CallsAfter("open 2"), (Calls{"write 2 13 00", "read 2"}));
-
-    // Gone again, then closed: the vanished device was released once already.
-    QueueFakeRead({}, true);
-    SetFakeDevicePresent(false);
-    read = ReadInBackground(handle);
-    ASSERT_EQ(read.wait_for(50ms), std::future_status::timeout);
-    CancelReadReport(handle, 1);
-    ASSERT_EQ(read.wait_for(1s), std::future_status::ready);
-    EXPECT_EQ(CloseHidHandle(handle), 0);
-    EXPECT_EQ(CountFakeHidapiCalls("close 2"), 1);
-    EXPECT_EQ(CloseHidHandle(handle), -1);
+    EXPECT_EQ(fakeHidapiOpen, 0) << "the failed device is released";
 }
 
 }  // namespace
 
-// A signal landing in hidapi's wait fails the read with EINTR; the remote is
-// still there and must stay open, or ending on the signal could not switch
-// its rumble off.
-TEST(HidapiVanishingRemote, AnInterruptedReadIsNotAVanishedRemote) {
-    ResetFakeHidapi();
-    SetFakeDevicePresent(true);
-    const int32_t handle = OpenHidHandle(0x057E, 0x0306);
-    QueueFakeRead({0x31, 0x00, 0x00, 0x80, 0x80, 0x80});
-    QueueFakeInterruptedRead();
-    std::future<ReadResult> read = ReadInBackground(handle);
-    ASSERT_EQ(read.wait_for(1s), std::future_status::ready);
-    EXPECT_EQ(read.get().length, 6);
+TEST_F(HidapiLibraryTest, AVanishedRemoteIsLookedForTwiceASecondAndComesBackQuiet) {
+    Write(handle, {0x12, 0x00, 0x31});
+    Write(handle, {0x11, 0xF0});
+    Write(handle, {0x13, 0x01});
+    Vanish(handle);
 
-    read = ReadInBackground(handle);
-    ASSERT_EQ(read.wait_for(50ms), std::future_status::timeout);
-    CancelReadReport(handle, 1);
-    ASSERT_EQ(read.wait_for(1s), std::future_status::ready);
-    EXPECT_EQ(read.get().length, 0);
-    EXPECT_EQ(CountFakeHidapiCalls("close"), 0);
-    EXPECT_EQ(Write(handle, {0x13, 0x00}), 2);
-    EXPECT_EQ(CountFakeHidapiCalls("write 1 13 00"), 1);
+    // Not sent while gone, but what the remote gets back.
+    EXPECT_EQ(Write(handle, {0x11, 0x70}), -1);
+    EXPECT_EQ(fakeHidapiWritten.size(), 3u);
+
+    int looks = 0;
+    fakeHidapiOnOpen = [&looks] {
+        if (++looks == 2) {
+            fakeHidapiDevicePresent = true;
+            fakeHidapiPending.push_back(Report(0x31, 0x42));
+        }
+    };
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(buffer[3], 0x42);
+    EXPECT_EQ(looks, 2);
+    // A lower bound only: the looks are half a second apart, not a busy loop.
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_EQ(fakeHidapiTimedWaits, 0) << "nothing is read from a gone remote";
+    ASSERT_EQ(fakeHidapiWritten.size(), 6u);
+    EXPECT_EQ(fakeHidapiWritten[3], (Bytes{0x12, 0x00, 0x31}));
+    EXPECT_EQ(fakeHidapiWritten[4], (Bytes{0x11, 0x70}));
+    EXPECT_EQ(fakeHidapiWritten[5], (Bytes{0x13, 0x00}));
+    EXPECT_EQ(Write(handle, {0x11, 0x10}), 2);
+}
+
+TEST_F(HidapiLibraryTest, AReadWaitingForAVanishedRemoteCanBeCancelledAndTheHandleClosed) {
+    Vanish(handle);
+    fakeHidapiOnOpen = [this] { CancelReadReport(handle, 1); };
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
     CancelReadReport(handle, 0);
+
+    // Nothing was written before: the return brings only rumble off.
+    fakeHidapiOnOpen = [] { fakeHidapiDevicePresent = true; };
+    fakeHidapiPending.push_back(Report(0x30, 0x00));
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    EXPECT_EQ(fakeHidapiWritten, (std::vector<std::vector<uint8_t>>{{0x13, 0x00}}));
+
+    // Gone again, then closed: the vanished device was released already.
+    Vanish(handle);
     EXPECT_EQ(CloseHidHandle(handle), 0);
+    EXPECT_EQ(fakeHidapiOpen, 0);
+}
+
+// A signal landing in hidapi's wait fails the read with EINTR. The remote is
+// still there and must stay open, or ending on that signal could not switch
+// its rumble off.
+TEST_F(HidapiLibraryTest, AnInterruptedReadIsNotAVanishedRemote) {
+    fakeHidapiReadError = EINTR;
+    fakeHidapiPending.push_back(Report(0x31, 0x42));
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    EXPECT_EQ(fakeHidapiOpen, 1);
+    EXPECT_EQ(Write(handle, {0x13, 0x00}), 2);
 }
