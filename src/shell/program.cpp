@@ -7,6 +7,7 @@
 #include "remote/probe.h"
 #include "remote/remote_link.h"
 #include "shell/wait.h"
+#include "sound/sound_bank.h"
 
 void StartFlash() {
     SetLeds(kLedsAll);
@@ -29,6 +30,10 @@ void PrintBanner() {
 }
 
 int32_t RunProgram() {
+    if (LoadSounds() != 0) {
+        ShowMessage("Wav files are not found.");
+        return 1;
+    }
     if (!OpenRemote()) {
         ShowMessage("Wii-Remote not found.");
         return 1;
