@@ -6,5 +6,7 @@ cd "$(dirname "$0")/.."
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j "$(nproc)" >/dev/null
 mkdir -p run
+# The program plays the four sounds from its working directory.
+cp build/sounds/on0.wav build/sounds/off0.wav build/sounds/swing2.wav build/sounds/strike2.wav run/
 cd run
 exec ../build/glowbrand
