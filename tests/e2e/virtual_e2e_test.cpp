@@ -202,3 +202,12 @@ TEST_F(VirtualSession, CtrlCEndsTheProgramAndGivesTheTerminalBack) {
     EXPECT_FALSE(ReadFile(dir / "before").empty());
     EXPECT_EQ(ReadFile(dir / "after"), ReadFile(dir / "before"));
 }
+
+TEST_F(VirtualSession, WithoutATerminalSaysSoAndExitsWithTwo) {
+    // setsid leaves the program without a controlling terminal.
+    Shell("cd " + Quote(dir.string()) + " && SDL_AUDIODRIVER=dummy setsid -w " +
+          Quote(GLOWBRAND_VIRTUAL) + " </dev/null >/dev/null 2>stderr; echo $? > status");
+    EXPECT_EQ(ReadFile(dir / "status"), "2\n");
+    EXPECT_NE(ReadFile(dir / "stderr").find("no controlling terminal"), std::string::npos)
+        << ReadFile(dir / "stderr");
+}
