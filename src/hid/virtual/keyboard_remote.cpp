@@ -1,5 +1,8 @@
 #include "hid/virtual/keyboard_remote.h"
 
+#include <algorithm>
+#include <cstdint>
+
 namespace {
 
 constexpr uint8_t kCtrlC = 0x03;
@@ -84,8 +87,9 @@ uint8_t ButtonsAt(const KeyboardRemote& remote, int64_t nowMs) {
 
 int BuildButtonsAccelReport(const KeyboardRemote& remote, int64_t nowMs, uint32_t tick,
                             uint8_t* report) {
-    const AccelSample accel =
-        AccelAt(remote.gesture, static_cast<int32_t>(nowMs - remote.gestureStartMs), tick);
+    // A gesture long over stays over, however long the program runs.
+    const int64_t elapsedMs = std::min<int64_t>(nowMs - remote.gestureStartMs, INT32_MAX);
+    const AccelSample accel = AccelAt(remote.gesture, static_cast<int32_t>(elapsedMs), tick);
     report[0] = kReportButtonsAccel;
     report[1] = 0;  // D-pad, plus: no key drives them
     report[2] = ButtonsAt(remote, nowMs);

@@ -103,9 +103,11 @@ void UpdateStatus(int& shown) {
     if (!statusWanted.load()) {
         return;
     }
-    const int now = leds.load() | (rumble.load() ? 1 : 0);
+    const uint8_t ledsNow = leds.load();
+    const bool rumbleNow = rumble.load();
+    const int now = ledsNow | (rumbleNow ? 1 : 0);  // the LEDs leave bit 0 free
     if (now != shown) {
-        DrawStatus(StatusLine(leds.load(), rumble.load()));
+        DrawStatus(StatusLine(ledsNow, rumbleNow));
         shown = now;
     }
 }
