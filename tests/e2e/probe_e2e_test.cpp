@@ -36,7 +36,7 @@ TEST(ProbeEndToEnd, ARemoteThatStartsReportingAfterTheWindowFails) {
 TEST(ProbeEndToEnd, AReportingRemotePassesThenFlashesThenGreetsOnce) {
     const SessionResult s = RunScripted(
         "0-2000/10 31 00 00 80 80 9a\n"
-        "700 31 00 80 80 80 9a\n");
+        "700-720/10 31 00 80 80 80 9a\n");
     ASSERT_EQ(s.status, 0);
     EXPECT_EQ(s.err, "");
     EXPECT_EQ(std::count(s.out.begin(), s.out.end(), '\n'), 11);

@@ -60,7 +60,7 @@ TEST(ProgramEndToEnd, WithoutARemoteSaysSoAndExitsWithOne) {
 }
 
 TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
-    const SessionResult s = RunScripted(kAtRest + "1000 31 00 80 80 80 9a\n");
+    const SessionResult s = RunScripted(kAtRest + "1000-1020/10 31 00 80 80 80 9a\n");
     EXPECT_EQ(s.status, 0);
     EXPECT_EQ(s.out, kBanner);
     EXPECT_EQ(s.err, "");
@@ -75,12 +75,15 @@ TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
 
 TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
     const SessionResult s = RunScripted(kAtRest +
-                                        "1000 31 00 08 80 80 9a\n"          // A: ignite
-                                        "3200-3240/10 31 00 00 bc 80 80\n"  // swing
-                                        "3250 31 00 00 ff 80 80\n"          // hit while swinging
-                                        "4200 31 00 08 80 80 9a\n"          // A: retract
-                                        "4900 31 00 08 80 80 9a\n"          // A: ignite
-                                        "6200 31 00 80 80 80 9a\n");        // Home while lit
+                                        // Each press and the hit span a few reports, as
+                                        // real ones do, so that a loop that a busy
+                                        // machine delays by a report still sees them.
+                                        "1000-1020/10 31 00 08 80 80 9a\n"    // A: ignite
+                                        "3200-3240/10 31 00 00 bc 80 80\n"    // swing
+                                        "3250-3270/10 31 00 00 ff 80 80\n"    // hit while swinging
+                                        "4200-4220/10 31 00 08 80 80 9a\n"    // A: retract
+                                        "4900-4920/10 31 00 08 80 80 9a\n"    // A: ignite
+                                        "6200-6220/10 31 00 80 80 80 9a\n");  // Home while lit
     ASSERT_FALSE(s.timedOut);
     EXPECT_EQ(s.status, 0);
     EXPECT_EQ(Writes(s), Concat({kStart, kIgnite, kPulse, kRetract, kIgnite, kRetract}));
@@ -110,8 +113,8 @@ TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
 
 TEST(ProgramEndToEnd, AfterAnEffectTheNextReadIsFresh) {
     const SessionResult s = RunScripted(kAtRest +
-                                        "1000 31 00 08 80 80 9a\n"
-                                        "2200 31 00 80 80 80 9a\n");
+                                        "1000-1020/10 31 00 08 80 80 9a\n"
+                                        "2200-2220/10 31 00 80 80 80 9a\n");
     ASSERT_EQ(s.status, 0);
     // The ignite held the loop for 550 ms while about 55 reports queued up;
     // only the newest of them may be acted on.
