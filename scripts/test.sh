@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: once plain, once under
-# AddressSanitizer with UndefinedBehaviorSanitizer. Ends with one line of
-# totals over every run.
+# AddressSanitizer with UndefinedBehaviorSanitizer, once under
+# ThreadSanitizer for the start-up reader thread. Ends with one line of totals
+# over every run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh || exit 1
@@ -26,7 +27,7 @@ run_suite() {
   grep -A3 -i 'warning:' "$dir/build.log"
   local out
   out=$(cd "$dir" && ctest --output-on-failure -j "$jobs" 2>&1)
-  echo "$out" | grep -v -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed'
+  echo "$out" | grep -v -E '^ *[0-9]+/[0-9]+ Test +#[0-9]+: .* Passed|^ *Start +[0-9]+: '
   local total fail
   total=$(echo "$out" | sed -n 's/.*tests failed out of \([0-9]*\).*/\1/p')
   fail=$(echo "$out" | sed -n 's/.*, \([0-9]*\) tests failed out of.*/\1/p')
@@ -40,6 +41,7 @@ run_suite() {
 
 run_suite build "plain"
 run_suite build-asan "address,undefined sanitizers" -DGLOWBRAND_SANITIZE=address,undefined
+run_suite build-tsan "thread sanitizer" -DGLOWBRAND_SANITIZE=thread
 
 echo
 echo "$passed passed, $failed failed"

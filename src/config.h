@@ -36,6 +36,12 @@ constexpr int32_t kStrikeRumbleMs = 200;  // rumble pulse of a strike while swin
 constexpr int32_t kQuitPauseMs = 1000;    // lets the off sound play out before quitting
 constexpr int32_t kFlashMs = 200;         // start-up flash of all four LEDs
 
+// Start-up probe: the window in which the remote must report, the reader's
+// pause after each read, and how long stopping the reader may take at most.
+constexpr int32_t kProbeWindowMs = 100;
+constexpr int32_t kReaderPauseMs = 100;
+constexpr int32_t kReaderStopMs = 1000;
+
 // Player LED patterns: bit 4 is LED 1 ... bit 7 is LED 4.
 constexpr uint8_t kLedsNone = 0x00;
 constexpr uint8_t kLeds1 = 0x10;

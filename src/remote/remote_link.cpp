@@ -70,6 +70,10 @@ void DecodeReport(const uint8_t* report) {
     }
 }
 
+void CancelPolls(bool cancel) {
+    CancelReadReport(hidHandle, cancel ? 1 : 0);
+}
+
 void PollRemote() {
     ReadReport(hidHandle, InputBuffer, &readCount);
     DecodeReport(InputBuffer);

@@ -45,6 +45,11 @@ int32_t SetRumble(uint8_t on);
 // delivers nothing decodes the previous report again, which changes nothing.
 void PollRemote();
 
+// While cancel is true, a PollRemote waiting for a report returns within a
+// few ms without one, and later ones return at once: lets another thread free
+// the reader from a remote that has gone quiet.
+void CancelPolls(bool cancel);
+
 // Decodes the report in InputBuffer into remoteState: 0x30 sets buttons,
 // 0x31 sets buttons and the accelerometer, anything else changes nothing.
 void DecodeReport(const uint8_t* report);

@@ -4,6 +4,7 @@
 #include "config.h"
 #include "platform/console.h"
 #include "platform/message.h"
+#include "remote/probe.h"
 #include "remote/remote_link.h"
 #include "shell/wait.h"
 #include "sound/sound_bank.h"
@@ -38,9 +39,15 @@ int32_t RunProgram() {
         return 1;
     }
     SetReportMode(kReportModeFlags, kReportModeCoreAccel);
-    StartFlash();
-    PrintBanner();
-    RunBlade();
+    if (ProbeRemote()) {
+        StartFlash();
+        PrintBanner();
+        FinishReader();
+        RunBlade();
+    } else {
+        ShowMessage("Wii-Remote cannot open.");
+        StopReader();
+    }
     CloseRemote();
     return 0;
 }

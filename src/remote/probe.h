@@ -1,0 +1,26 @@
+// The connection probe: before the blade runs, a reader thread checks for a
+// moment that the remote really sends accelerometer reports.
+#pragma once
+
+#include <atomic>
+
+// One byte each, shared by the main thread and the reader without a lock.
+extern std::atomic<bool> readerRun;     // the reader loops while set
+extern std::atomic<bool> readerInLoop;  // the reader is inside its loop
+
+// Reads reports on a reader thread while the main thread times 100 ms.
+// Returns true when the remote sent an accelerometer report with a non-zero
+// X byte in that window.
+bool ProbeRemote();
+
+// After a failed probe: stops a reader still inside its loop, freeing it from
+// a read it is blocked in. Once it returns no reader is reading. A reader that
+// had already left its loop is left alone.
+void StopReader();
+
+// After a successful probe: makes sure the reader has ended, freeing it from a
+// read it may still be caught in, so that only the blade reads from now on.
+void FinishReader();
+
+// The reader thread's body.
+void ReaderLoop();

@@ -1,0 +1,54 @@
+// Start-up's check that the remote really reports, against scripted remotes.
+#include <gtest/gtest.h>
+
+#include "session.h"
+
+namespace {
+
+// A remote that cannot report costs the user a message, never a hang, and
+// leaves no reader behind the closed link.
+void ExpectCannotOpen(const SessionResult& s) {
+    EXPECT_FALSE(s.timedOut);
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.err, "Wii-Remote cannot open.\n");
+    EXPECT_EQ(s.out, "") << "no banner after a failed probe";
+    EXPECT_EQ(Writes(s), std::vector<std::string>{"12 00 31"}) << "no flash after a failed probe";
+    ASSERT_FALSE(s.log.empty());
+    EXPECT_EQ(s.log.back().kind, "close") << "nothing may follow the close";
+    EXPECT_LT(s.log.back().ms, 1000.0);
+}
+
+}  // namespace
+
+TEST(ProbeEndToEnd, ASilentRemoteCannotOpenAndEndsPromptly) {
+    ExpectCannotOpen(RunScripted("# a remote that never sends\n", SessionOptions{{}, {}, 5000}));
+}
+
+TEST(ProbeEndToEnd, ButtonsOnlyOrZeroXReportsFailTheProbe) {
+    ExpectCannotOpen(RunScripted("0-3000/10 30 00 00\n"));
+    ExpectCannotOpen(RunScripted("0-3000/10 31 00 00 00 80 9a\n"));
+}
+
+TEST(ProbeEndToEnd, ARemoteThatStartsReportingAfterTheWindowFails) {
+    ExpectCannotOpen(RunScripted("150-3000/10 31 00 00 80 80 9a\n"));
+}
+
+TEST(ProbeEndToEnd, AReportingRemotePassesThenFlashesThenGreetsOnce) {
+    const SessionResult s = RunScripted(
+        "0-2000/10 31 00 00 80 80 9a\n"
+        "700 31 00 80 80 80 9a\n");
+    ASSERT_EQ(s.status, 0);
+    EXPECT_EQ(s.err, "");
+    EXPECT_EQ(std::count(s.out.begin(), s.out.end(), '\n'), 11);
+    const std::vector<HidLogLine> writes = LinesOf(s, "write");
+    ASSERT_EQ(writes.size(), 3u);
+    // The flash waits for the 100 ms window.
+    EXPECT_GT(writes[1].ms - writes[0].ms, 100.0);
+    EXPECT_EQ(writes[1].rest, "11 f0");
+    // The reader read during the window, and the blade took over after it.
+    const std::vector<HidLogLine> reads = LinesOf(s, "read");
+    ASSERT_FALSE(reads.empty());
+    EXPECT_LT(reads.front().ms, 100.0);
+    EXPECT_EQ(LinesOf(s, "read", "31 00 80 80 80 9a").size(), 1u);
+    EXPECT_EQ(s.log.back().kind, "close");
+}

@@ -1,0 +1,143 @@
+// The whole program against a scripted remote, as a user would run it.
+#include <gtest/gtest.h>
+
+#include "session.h"
+
+namespace {
+
+const char* const kBanner =
+    "###########################################\n"
+    "#                                         #\n"
+    "#   Glowbrand Test version 0.1            #\n"
+    "#                  build 2006.12.8        #\n"
+    "#                                         #\n"
+    "###########################################\n"
+    "\n"
+    "Usage:\n"
+    "   A    button  ... Vorna On/Off\n"
+    "   Home button  ... Quit\n"
+    "\n";
+
+// A remote at rest, reporting every 10 ms as a real one does.
+const std::string kAtRest = "0-9000/10 31 00 00 80 80 9a\n";
+
+// Real time is noisy on a loaded machine; waits are busy and never short, so
+// only the upper bound needs slack.
+constexpr double kSlackMs = 25.0;
+
+// Expects `later` to follow `earlier` by more than ms, and not by much more.
+void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms) {
+    const double gap = later.ms - earlier.ms;
+    EXPECT_GT(gap, ms) << earlier.rest << " -> " << later.rest;
+    EXPECT_LT(gap, ms + kSlackMs) << earlier.rest << " -> " << later.rest;
+}
+
+const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
+const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70", "11 f0", "13 01", "13 00"};
+const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10", "11 00", "13 01", "13 00"};
+const std::vector<std::string> kPulse = {"13 01", "13 00"};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
+}
+
+}  // namespace
+
+TEST(ProgramEndToEnd, WithoutARemoteSaysSoAndExitsWithOne) {
+    const SessionResult s = RunScripted("absent\n");
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.err, "Wii-Remote not found.\n");
+    EXPECT_EQ(s.out, "");
+    ASSERT_EQ(s.log.size(), 1u) << "nothing may be sent to a missing remote";
+    EXPECT_EQ(s.log[0].kind, "open");
+    EXPECT_EQ(s.log[0].rest, "057e 0306 -1");
+}
+
+TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
+    const SessionResult s = RunScripted(kAtRest + "600 31 00 80 80 80 9a\n");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.out, kBanner);
+    EXPECT_EQ(s.err, "");
+    EXPECT_EQ(Writes(s), kStart);
+    const std::vector<HidLogLine> writes = LinesOf(s, "write");
+    ExpectSpacing(writes[1], writes[2], 200.0);
+    ASSERT_FALSE(s.log.empty());
+    EXPECT_EQ(s.log.back().kind, "close");
+    // Home while dark quits at once.
+    EXPECT_LT(s.log.back().ms - LinesOf(s, "read").back().ms, kSlackMs);
+}
+
+TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
+    const SessionResult s = RunScripted(kAtRest +
+                                        "300 31 00 08 80 80 9a\n"           // A: ignite
+                                        "2500-2540/10 31 00 00 bc 80 80\n"  // swing
+                                        "2550 31 00 00 ff 80 80\n"          // hit while swinging
+                                        "3500 31 00 08 80 80 9a\n"          // A: retract
+                                        "4200 31 00 08 80 80 9a\n"          // A: ignite
+                                        "5500 31 00 80 80 80 9a\n");        // Home while lit
+    ASSERT_FALSE(s.timedOut);
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(Writes(s), Concat({kStart, kIgnite, kPulse, kRetract, kIgnite, kRetract}));
+    const std::vector<HidLogLine> w = LinesOf(s, "write");
+    ASSERT_EQ(w.size(), 29u);
+
+    // Each effect starts within a report period and an iteration of its report.
+    const HidLogLine firstA = LinesOf(s, "read", "31 00 08 80 80 9a").at(0);
+    EXPECT_EQ(firstA.scriptMs, 300);
+    EXPECT_LT(w[3].ms - 300.0, 10.0 + 10.0 + kSlackMs);
+
+    for (const size_t effect : {3u, 11u, 17u, 23u}) {  // ignite, retract, ignite, retract
+        ExpectSpacing(w[effect], w[effect + 1], 50.0);
+        ExpectSpacing(w[effect + 1], w[effect + 2], 50.0);
+        ExpectSpacing(w[effect + 2], w[effect + 3], 50.0);
+        EXPECT_LT(w[effect + 4].ms - w[effect + 3].ms, kSlackMs);
+        ExpectSpacing(w[effect + 4], w[effect + 5], 400.0);
+    }
+    ExpectSpacing(w[9], w[10], 200.0);  // the strike's pulse
+    const HidLogLine hit = LinesOf(s, "read", "31 00 00 ff 80 80").at(0);
+    EXPECT_LT(w[9].ms - hit.ms, kSlackMs);
+
+    // Quitting while lit lets the off sound play out for a second.
+    ASSERT_EQ(s.log.back().kind, "close");
+    ExpectSpacing(w.back(), s.log.back(), 1000.0);
+}
+
+TEST(ProgramEndToEnd, AfterAnEffectTheNextReadIsFresh) {
+    const SessionResult s = RunScripted(kAtRest +
+                                        "300 31 00 08 80 80 9a\n"
+                                        "1500 31 00 80 80 80 9a\n");
+    ASSERT_EQ(s.status, 0);
+    // The ignite held the loop for 550 ms while about 55 reports queued up;
+    // only the newest of them may be acted on.
+    const std::vector<HidLogLine> w = LinesOf(s, "write");
+    ASSERT_GE(w.size(), 9u);
+    const double igniteEnd = w[8].ms;
+    for (const HidLogLine& read : LinesOf(s, "read")) {
+        if (read.ms > igniteEnd) {
+            EXPECT_GE(read.scriptMs, igniteEnd - 10.0);
+            EXPECT_LE(read.ms - read.scriptMs, 10.0 + 2.0);
+            break;
+        }
+    }
+    // Reads never go back in time nor deliver a report twice.
+    int64_t last = -1;
+    for (const HidLogLine& read : LinesOf(s, "read")) {
+        EXPECT_GT(read.scriptMs, last);
+        last = read.scriptMs;
+    }
+}
+
+TEST(ProgramEndToEnd, AMissingOrBrokenScriptIsAnErrorNotASilentRemote) {
+    const SessionResult missing =
+        RunScripted("", SessionOptions{{}, {{"GLOWBRAND_SCRIPT", "/nonexistent/script"}}});
+    EXPECT_EQ(missing.status, 2);
+    EXPECT_NE(missing.err.find("/nonexistent/script"), std::string::npos) << missing.err;
+
+    const SessionResult broken = RunScripted("100 31 zz\n");
+    EXPECT_EQ(broken.status, 2);
+    EXPECT_NE(broken.err.find("line 1"), std::string::npos) << broken.err;
+}

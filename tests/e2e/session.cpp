@@ -1,0 +1,168 @@
+#include "session.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace {
+
+std::string NewSessionDir() {
+    static std::atomic<int> sessions{0};
+    const std::string dir = std::string(GLOWBRAND_SESSIONS_DIR) + "/" + std::to_string(getpid()) +
+                            "-" + std::to_string(sessions++);
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    return dir;
+}
+
+void WriteFile(const std::string& path, const std::string& content) {
+    std::ofstream file(path, std::ios::binary);
+    file << content;
+    if (!file) {
+        throw std::runtime_error("cannot write " + path);
+    }
+}
+
+// The parent's environment without a display, so that messages go to stderr,
+// plus the session's own variables.
+std::vector<std::string> SessionEnvironment(
+    const std::vector<std::pair<std::string, std::string>>& extra) {
+    std::vector<std::string> env;
+    for (char** e = environ; *e != nullptr; ++e) {
+        const std::string entry = *e;
+        if (entry.rfind("DISPLAY=", 0) == 0 || entry.rfind("WAYLAND_DISPLAY=", 0) == 0 ||
+            entry.rfind("GLOWBRAND_", 0) == 0 || entry.rfind("SDL_AUDIODRIVER=", 0) == 0) {
+            continue;
+        }
+        env.push_back(entry);
+    }
+    env.push_back("SDL_AUDIODRIVER=dummy");
+    for (const auto& [name, value] : extra) {
+        // A later setting of a name replaces the earlier one.
+        std::erase_if(env,
+                      [&](const std::string& entry) { return entry.rfind(name + "=", 0) == 0; });
+        env.push_back(name + "=" + value);
+    }
+    return env;
+}
+
+std::vector<HidLogLine> ParseLog(const std::string& text) {
+    std::vector<HidLogLine> lines;
+    std::istringstream in(text);
+    std::string line;
+    while (std::getline(in, line)) {
+        HidLogLine parsed;
+        std::istringstream words(line);
+        words >> parsed.ms >> parsed.kind;
+        std::getline(words >> std::ws, parsed.rest);
+        const size_t at = parsed.rest.find(" @");
+        if (at != std::string::npos) {
+            parsed.scriptMs = std::stoll(parsed.rest.substr(at + 2));
+            parsed.rest.resize(at);
+        }
+        lines.push_back(parsed);
+    }
+    return lines;
+}
+
+}  // namespace
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    std::ostringstream content;
+    content << file.rdbuf();
+    return content.str();
+}
+
+SessionResult RunScripted(const std::string& script, const SessionOptions& options) {
+    SessionResult result;
+    result.dir = NewSessionDir();
+    WriteFile(result.dir + "/session.script", script);
+    if (options.soundFiles) {
+        for (const char* name : {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav"}) {
+            std::filesystem::copy_file(std::string(GLOWBRAND_SOUNDS_DIR) + "/" + name,
+                                       result.dir + "/" + name);
+        }
+    }
+    for (const auto& [name, content] : options.files) {
+        WriteFile(result.dir + "/" + name, content);
+    }
+    std::vector<std::pair<std::string, std::string>> extra = {
+        {"GLOWBRAND_SCRIPT", result.dir + "/session.script"},
+        {"GLOWBRAND_HIDLOG", result.dir + "/hid.log"}};
+    extra.insert(extra.end(), options.env.begin(), options.env.end());
+    const std::vector<std::string> env = SessionEnvironment(extra);
+    std::vector<char*> envp;
+    for (const std::string& entry : env) {
+        envp.push_back(const_cast<char*>(entry.c_str()));
+    }
+    envp.push_back(nullptr);
+    const std::string outPath = result.dir + "/stdout";
+    const std::string errPath = result.dir + "/stderr";
+
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int in = open("/dev/null", O_RDONLY);
+        const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
+            dup2(err, 2) < 0 || chdir(result.dir.c_str()) != 0) {
+            _exit(127);
+        }
+        char* argv[] = {const_cast<char*>(GLOWBRAND_SCRIPTED), nullptr};
+        execve(GLOWBRAND_SCRIPTED, argv, envp.data());
+        _exit(127);
+    }
+    if (pid < 0) {
+        throw std::runtime_error("fork failed");
+    }
+
+    int status = 0;
+    for (int waitedMs = 0;; ++waitedMs) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+            break;
+        }
+        if (waitedMs >= options.timeoutMs) {
+            kill(pid, SIGKILL);
+            waitpid(pid, &status, 0);
+            result.timedOut = true;
+            break;
+        }
+        const timespec oneMs{0, 1'000'000};
+        nanosleep(&oneMs, nullptr);
+    }
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    result.out = ReadFile(outPath);
+    result.err = ReadFile(errPath);
+    result.log = ParseLog(ReadFile(result.dir + "/hid.log"));
+    return result;
+}
+
+std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string& kind,
+                                const std::string& rest) {
+    std::vector<HidLogLine> found;
+    for (const HidLogLine& line : session.log) {
+        if (line.kind == kind && (rest.empty() || line.rest == rest)) {
+            found.push_back(line);
+        }
+    }
+    return found;
+}
+
+std::vector<std::string> Writes(const SessionResult& session) {
+    std::vector<std::string> writes;
+    for (const HidLogLine& line : LinesOf(session, "write")) {
+        writes.push_back(line.rest);
+    }
+    return writes;
+}

@@ -1,0 +1,46 @@
+// Runs the real glowbrand-scripted as a process in a working directory of its
+// own, and reads back what it printed and its HID log.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+struct SessionOptions {
+    std::vector<std::pair<std::string, std::string>> files;  // name, content: put in the cwd
+    std::vector<std::pair<std::string, std::string>> env;    // added to the environment
+    int timeoutMs = 30'000;                                  // then the process is killed
+    bool soundFiles = true;  // the built sound set in the cwd, before `files`
+};
+
+// One line of the HID log: "<ms> <kind> <rest>", with the script time of a
+// read ("@<ms>") split off into scriptMs (-1 for other lines).
+struct HidLogLine {
+    double ms = 0;
+    std::string kind;  // open, write, read, close
+    std::string rest;  // the bytes, or the handle
+    int64_t scriptMs = -1;
+};
+
+struct SessionResult {
+    int status = -1;  // exit status, 128 + signal when killed by one
+    bool timedOut = false;
+    std::string out;
+    std::string err;
+    std::vector<HidLogLine> log;
+    std::string dir;  // the session's working directory, kept for a look
+};
+
+// Plays `script` through glowbrand-scripted and waits for it to end.
+SessionResult RunScripted(const std::string& script, const SessionOptions& options = {});
+
+// The log lines of one kind, optionally only those whose rest equals `rest`.
+std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string& kind,
+                                const std::string& rest = "");
+
+// The rest of every write, in order ("12 00 31", "11 f0", ...).
+std::vector<std::string> Writes(const SessionResult& session);
+
+// Reads a whole file; "" when it cannot be read.
+std::string ReadFile(const std::string& path);

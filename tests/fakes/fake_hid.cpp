@@ -1,0 +1,55 @@
+#include "fake_hid.h"
+
+#include <algorithm>
+
+int32_t fakeHidOpenResult = 0;
+std::vector<int32_t> fakeHidOpenedWith;
+std::deque<std::vector<uint8_t>> fakeHidReports;
+std::vector<HidBuffer> fakeHidWrites;
+int fakeHidReads = 0;
+int fakeHidCloses = 0;
+
+void ResetFakeHid() {
+    fakeHidOpenResult = 0;
+    fakeHidOpenedWith.clear();
+    fakeHidReports.clear();
+    fakeHidWrites.clear();
+    fakeHidReads = 0;
+    fakeHidCloses = 0;
+}
+
+extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
+    fakeHidOpenedWith = {vendorId, productId};
+    return fakeHidOpenResult;
+}
+
+// An empty queue is a read that delivers nothing, as a cancelled one does.
+extern "C" int32_t ReadReport(int32_t, uint8_t* buffer, uint32_t* count) {
+    ++fakeHidReads;
+    if (fakeHidReports.empty()) {
+        return 0;
+    }
+    const std::vector<uint8_t> report = fakeHidReports.front();
+    fakeHidReports.pop_front();
+    const size_t length = std::min<size_t>(report.size(), TINY_HID_BUFFER_SIZE);
+    std::copy_n(report.begin(), length, buffer);
+    *count = static_cast<uint32_t>(length);
+    return static_cast<int32_t>(length);
+}
+
+extern "C" int32_t WriteReport(int32_t, const uint8_t* buffer, uint32_t* count) {
+    HidBuffer copy;
+    std::copy_n(buffer, copy.size(), copy.begin());
+    fakeHidWrites.push_back(copy);
+    *count = 2;
+    return 2;
+}
+
+extern "C" int32_t CloseHidHandle(int32_t) {
+    ++fakeHidCloses;
+    return 0;
+}
+
+extern "C" int32_t CancelReadReport(int32_t, int32_t) {
+    return 0;
+}

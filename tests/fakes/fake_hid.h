@@ -1,0 +1,20 @@
+// tiny_hid in memory: reads play queued reports, writes are recorded whole.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <deque>
+#include <vector>
+
+#include "hid/tiny_hid.h"
+
+using HidBuffer = std::array<uint8_t, TINY_HID_BUFFER_SIZE>;
+
+extern int32_t fakeHidOpenResult;                        // what OpenHidHandle returns
+extern std::vector<int32_t> fakeHidOpenedWith;           // vendor, product of each open
+extern std::deque<std::vector<uint8_t>> fakeHidReports;  // delivered by ReadReport
+extern std::vector<HidBuffer> fakeHidWrites;             // the whole buffer of each write
+extern int fakeHidReads;
+extern int fakeHidCloses;
+
+void ResetFakeHid();

@@ -1,0 +1,291 @@
+#include "blade/blade.h"
+
+#include <gtest/gtest.h>
+
+#include "fake_counter.h"
+#include "fake_remote_link.h"
+
+namespace {
+
+constexpr FakeReport kRest{0x00, 0x80, 0x80, 0x9A};   // 1 g on Z: still
+constexpr FakeReport kSwing{0x00, 0xBC, 0x80, 0x80};  // energy 3600
+constexpr FakeReport kHit{0x00, 0xFF, 0x80, 0x80};    // energy 16129
+constexpr FakeReport kA{0x08, 0x80, 0x80, 0x9A};
+constexpr FakeReport kHome{0x80, 0x80, 0x80, 0x9A};
+
+class Session {
+public:
+    Session& Then(FakeReport report, int times = 1) {
+        for (int i = 0; i < times; ++i) {
+            reports.push_back(report);
+        }
+        return *this;
+    }
+    // Index (0-based) of the next report: the iteration it will be read in.
+    size_t Next() const {
+        return reports.size();
+    }
+    void Run() {
+        ResetFakeCounter();
+        ResetFakeRemoteLink();
+        fakeReports = reports;
+        RunBlade();
+        ASSERT_FALSE(fakeReportsRanOut) << "the loop did not end at Home";
+    }
+
+private:
+    std::vector<FakeReport> reports;
+};
+
+std::vector<std::string> Texts(const std::vector<RemoteCall>& calls) {
+    std::vector<std::string> texts;
+    for (const RemoteCall& call : calls) {
+        texts.push_back(call.what);
+    }
+    return texts;
+}
+
+std::vector<std::string> Outputs() {
+    std::vector<std::string> texts;
+    for (const RemoteCall& call : remoteCalls) {
+        if (call.what.rfind("poll", 0) != 0) {
+            texts.push_back(call.what);
+        }
+    }
+    return texts;
+}
+
+// Virtual time from the first output call starting with `from` to the next one
+// after it starting with `to`.
+double Gap(const std::vector<RemoteCall>& calls, size_t from, size_t to) {
+    return calls.at(to).ms - calls.at(from).ms;
+}
+
+// The sound starts first and plays on under the sweep.
+const std::vector<std::string> kIgnite = {"sound on", "leds 10",   "leds 30",  "leds 70",
+                                          "leds f0",  "rumble 01", "rumble 00"};
+const std::vector<std::string> kRetract = {"sound off", "leds 70",   "leds 30",  "leds 10",
+                                           "leds 00",   "rumble 01", "rumble 00"};
+
+std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+// A lit blade ready for motion: A, then rest until ignition has run out.
+// Motion is first acted on in the 80th iteration counting A's own as the
+// first, so the returned session's next report is that 80th iteration.
+Session LitAndReady() {
+    Session s;
+    s.Then(kA).Then(kRest, 78);
+    return s;
+}
+
+}  // namespace
+
+TEST(MotionClass, EnergyIsSquaredDistanceFromRest) {
+    EXPECT_EQ(MotionEnergy(128, 128, 128), 0);
+    EXPECT_EQ(MotionEnergy(0, 0, 0), 49152);
+    EXPECT_EQ(MotionEnergy(255, 255, 255), 3 * 127 * 127);
+    EXPECT_EQ(MotionEnergy(138, 118, 131), 100 + 100 + 9);
+}
+
+TEST(MotionClass, BandEdges) {
+    EXPECT_EQ(ClassifyMotion(0), MotionClass::Still);
+    EXPECT_EQ(ClassifyMotion(2999), MotionClass::Still);
+    EXPECT_EQ(ClassifyMotion(3000), MotionClass::Swing);
+    EXPECT_EQ(ClassifyMotion(14999), MotionClass::Swing);
+    EXPECT_EQ(ClassifyMotion(15000), MotionClass::Strike);
+    EXPECT_EQ(ClassifyMotion(MotionEnergy(0, 0, 0)), MotionClass::Strike);
+}
+
+TEST(BladeEffects, IgniteSweepsUpAndRetractSweepsDownWithTimedSteps) {
+    Session s;
+    s.Then(kA).Then(kRest, 3).Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(Outputs(), Join(kIgnite, kRetract));
+
+    const std::vector<RemoteCall> out = CallsStartingWith("leds");
+    const std::vector<RemoteCall> rumble = CallsStartingWith("rumble");
+    for (size_t step = 0; step < 3; ++step) {
+        EXPECT_GT(Gap(out, step, step + 1), 50.0);
+        EXPECT_LT(Gap(out, step, step + 1), 50.5);
+        EXPECT_GT(Gap(out, step + 4, step + 5), 50.0);
+        EXPECT_LT(Gap(out, step + 4, step + 5), 50.5);
+    }
+    // The rumble starts with the last LED pattern and lasts 400 ms.
+    EXPECT_LT(rumble[0].ms - out[3].ms, 0.5);
+    EXPECT_GT(Gap(rumble, 0, 1), 400.0);
+    EXPECT_LT(Gap(rumble, 0, 1), 400.5);
+    EXPECT_GT(Gap(rumble, 2, 3), 400.0);
+}
+
+TEST(BladeEffects, IterationsArePacedByTenMilliseconds) {
+    Session s;
+    s.Then(kRest, 5).Then(kHome);
+    s.Run();
+    const std::vector<RemoteCall> polls = CallsStartingWith("poll");
+    ASSERT_EQ(polls.size(), 6u);
+    for (size_t i = 0; i + 1 < polls.size(); ++i) {
+        EXPECT_GT(Gap(polls, i, i + 1), 10.0);
+        EXPECT_LT(Gap(polls, i, i + 1), 10.5);
+    }
+}
+
+TEST(BladeButtons, AIsLevelTriggeredSoAHeldTwoReportsLightsAndDarkens) {
+    Session s;
+    s.Then(kA, 2).Then(kHome);
+    s.Run();
+    EXPECT_EQ(Outputs(), Join(kIgnite, kRetract));
+}
+
+TEST(BladeButtons, AOrHomeWithAnotherButtonDoesNothing) {
+    Session s;
+    for (const uint8_t buttons : {0x88, 0x0C, 0x18, 0x09, 0x81, 0x90}) {
+        s.Then(FakeReport{buttons, 0x80, 0x80, 0x9A});
+    }
+    s.Then(kHome);
+    s.Run();
+    EXPECT_TRUE(Outputs().empty());
+    EXPECT_EQ(fakePolls, 7u);
+}
+
+TEST(BladeButtons, HomeWhileDarkReturnsAtOnce) {
+    Session s;
+    s.Then(kRest, 2).Then(kHome);
+    s.Run();
+    EXPECT_TRUE(Outputs().empty());
+    // No pacing wait after the Home iteration.
+    EXPECT_LT(FakeNowMs() - CallsStartingWith("poll").back().ms, 0.5);
+}
+
+TEST(BladeButtons, HomeWhileLitRetractsAndPausesBeforeReturning) {
+    Session s = LitAndReady();
+    s.Then(kHome);
+    s.Run();
+    EXPECT_EQ(Outputs(), Join(kIgnite, kRetract));
+    const double lastRumble = CallsStartingWith("rumble").back().ms;
+    EXPECT_GT(FakeNowMs() - lastRumble, 1000.0);
+    EXPECT_LT(FakeNowMs() - lastRumble, 1000.5);
+}
+
+TEST(BladeMotion, StrikeWhileSwingingPulsesRumbleFor200Ms) {
+    Session s = LitAndReady();
+    s.Then(kSwing).Then(kHit).Then(kRest, 3).Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(
+        Outputs(),
+        Join(Join(kIgnite, {"sound swing", "sound strike", "rumble 01", "rumble 00"}), kRetract));
+    const std::vector<RemoteCall> rumble = CallsStartingWith("rumble");
+    EXPECT_GT(Gap(rumble, 2, 3), 200.0);
+    EXPECT_LT(Gap(rumble, 2, 3), 200.5);
+}
+
+TEST(BladeMotion, StrikeFromReadyHasNoPulse) {
+    Session s = LitAndReady();
+    s.Then(kHit).Then(kRest, 25).Then(kHit).Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(Outputs(), Join(Join(kIgnite, {"sound strike", "sound strike"}), kRetract));
+}
+
+// The strike pulse shows whether a swing was taken: only a blade that is
+// Swinging pulses on a hit.
+TEST(BladeMotion, MotionIsFirstActedOnInTheEightiethIteration) {
+    Session early;
+    early.Then(kA).Then(kRest, 77).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    early.Run();
+    EXPECT_EQ(CallsStartingWith("rumble").size(), 4u) << "a swing in iteration 79 counted";
+
+    Session onTime = LitAndReady();
+    onTime.Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    onTime.Run();
+    EXPECT_EQ(CallsStartingWith("rumble").size(), 6u) << "a swing in iteration 80 was ignored";
+}
+
+// A hit in the iteration where the window runs out still finds the blade
+// swinging: the swing block handles motion after its own count-down.
+TEST(BladeMotion, SwingWindowLastsTwentyIterations) {
+    Session inside = LitAndReady();
+    inside.Then(kSwing).Then(kRest, 18).Then(kHit).Then(kA).Then(kHome);
+    inside.Run();
+    EXPECT_EQ(CallsStartingWith("rumble").size(), 6u) << "swing window closed too early";
+
+    Session after = LitAndReady();
+    after.Then(kSwing).Then(kRest, 19).Then(kHit).Then(kA).Then(kHome);
+    after.Run();
+    EXPECT_EQ(CallsStartingWith("rumble").size(), 4u) << "swing window stayed open too long";
+}
+
+TEST(BladeMotion, MotionIsIgnoredForTwentyIterationsAfterAStrike) {
+    // Swing then hit: a strike with its pulse, in iteration 81.
+    Session ignored = LitAndReady();
+    ignored.Then(kSwing).Then(kHit).Then(kRest, 18).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    ignored.Run();
+    EXPECT_EQ(CallsStartingWith("rumble").size(), 6u) << "motion counted inside a strike window";
+
+    Session counted = LitAndReady();
+    counted.Then(kSwing).Then(kHit).Then(kRest, 19).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    counted.Run();
+    EXPECT_EQ(CallsStartingWith("rumble").size(), 8u) << "motion ignored after the strike window";
+}
+
+TEST(BladeMotion, NoMotionCountsWhileDark) {
+    Session s;
+    s.Then(kSwing, 100).Then(kHit, 3).Then(kSwing).Then(kHit).Then(kHome);
+    s.Run();
+    EXPECT_TRUE(Outputs().empty());
+}
+
+TEST(BladeMotion, DarkeningDuringASwingThenRelightingStartsAFreshIgnition) {
+    // Darkened while Swinging; relit at once. A swing in the relit blade's
+    // 79th iteration must still be ignored, whatever the old counter held.
+    Session s = LitAndReady();
+    s.Then(kSwing).Then(kA).Then(kA).Then(kRest, 77).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(Texts(CallsStartingWith("rumble")).size(), 8u);
+    EXPECT_EQ(Outputs(), Join(Join(Join(Join(Join(kIgnite, {"sound swing"}), kRetract), kIgnite),
+                                   {"sound strike"}),
+                              kRetract));
+}
+
+// The poll count (0-based iteration) at each call starting with `what`.
+std::vector<size_t> IterationsOf(const std::string& what) {
+    std::vector<size_t> found;
+    size_t polls = 0;
+    for (const RemoteCall& call : remoteCalls) {
+        if (call.what.rfind("poll", 0) == 0) {
+            ++polls;
+        } else if (call.what == what) {
+            found.push_back(polls - 1);
+        }
+    }
+    return found;
+}
+
+// In the 16th iteration counting the swing's own as the first, then every 16.
+TEST(BladeMotion, ASustainedSwingSoundsAgainEverySixteenIterations) {
+    Session s = LitAndReady();
+    const size_t first = s.Next();
+    s.Then(kSwing, 40).Then(kRest).Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(IterationsOf("sound swing"), (std::vector<size_t>{first, first + 15, first + 31}));
+}
+
+TEST(BladeMotion, EachSoundStartsInTheIterationOfItsReport) {
+    Session s;
+    s.Then(kA);
+    s.Then(kRest, 78);
+    const size_t swing = s.Next();
+    s.Then(kSwing).Then(kRest, 19);
+    const size_t fromReady = s.Next();
+    s.Then(kHit).Then(kRest, 20);
+    const size_t whileSwinging = s.Next() + 1;
+    s.Then(kSwing).Then(kHit).Then(kRest);
+    const size_t off = s.Next();
+    s.Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(IterationsOf("sound on"), (std::vector<size_t>{0}));
+    EXPECT_EQ(IterationsOf("sound swing"), (std::vector<size_t>{swing, whileSwinging - 1}));
+    EXPECT_EQ(IterationsOf("sound strike"), (std::vector<size_t>{fromReady, whileSwinging}));
+    EXPECT_EQ(IterationsOf("sound off"), (std::vector<size_t>{off}));
+}
