@@ -36,7 +36,7 @@ TEST(ProbeEndToEnd, ARemoteThatStartsReportingAfterTheWindowFails) {
 TEST(ProbeEndToEnd, AReportingRemotePassesThenFlashesThenGreetsOnce) {
     const SessionResult s = RunScripted(
         "0-2000/10 31 00 00 80 80 9a\n"
-        "700 31 00 80 80 80 9a\n");
+        "700-2000/10 31 00 80 80 80 9a\n");
     ASSERT_EQ(s.status, 0);
     EXPECT_EQ(s.err, "");
     EXPECT_EQ(std::count(s.out.begin(), s.out.end(), '\n'), 11);
@@ -49,6 +49,7 @@ TEST(ProbeEndToEnd, AReportingRemotePassesThenFlashesThenGreetsOnce) {
     const std::vector<HidLogLine> reads = LinesOf(s, "read");
     ASSERT_FALSE(reads.empty());
     EXPECT_LT(reads.front().ms, 100.0);
-    EXPECT_EQ(LinesOf(s, "read", "31 00 80 80 80 9a").size(), 1u);
+    EXPECT_EQ(LinesOf(s, "read", "31 00 80 80 80 9a").size(), 1u)
+        << "the blade quits on its first Home";
     EXPECT_EQ(s.log.back().kind, "close");
 }

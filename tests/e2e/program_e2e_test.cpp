@@ -18,12 +18,19 @@ const char* const kBanner =
     "   Home button  ... Quit\n"
     "\n";
 
-// A remote at rest, reporting every 10 ms as a real one does.
-const std::string kAtRest = "0-9000/10 31 00 00 80 80 9a\n";
+// A remote at rest, reporting every 10 ms as a real one does. Start-up (the
+// probe window and the flash) takes about 300 ms, longer under sanitizers, so
+// scripted presses come well after it.
+const std::string kAtRest = "0-12000/10 31 00 00 80 80 9a\n";
+
+// A press lasts two reports: the loop, a little slower than the remote, may
+// skip one of them, and after the effect the other is long gone. Home is held
+// to the end so that a late loop cannot miss it.
+const std::string kHomeFrom1000 = "1000-12000/10 31 00 80 80 80 9a\n";
 
 // Real time is noisy on a loaded machine; waits are busy and never short, so
 // only the upper bound needs slack.
-constexpr double kSlackMs = 25.0;
+constexpr double kSlackMs = 40.0;
 
 // Expects `later` to follow `earlier` by more than ms, and not by much more.
 void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms) {
@@ -58,7 +65,7 @@ TEST(ProgramEndToEnd, WithoutARemoteSaysSoAndExitsWithOne) {
 }
 
 TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
-    const SessionResult s = RunScripted(kAtRest + "600 31 00 80 80 80 9a\n");
+    const SessionResult s = RunScripted(kAtRest + kHomeFrom1000);
     EXPECT_EQ(s.status, 0);
     EXPECT_EQ(s.out, kBanner);
     EXPECT_EQ(s.err, "");
@@ -73,12 +80,12 @@ TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
 
 TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
     const SessionResult s = RunScripted(kAtRest +
-                                        "300 31 00 08 80 80 9a\n"           // A: ignite
-                                        "2500-2540/10 31 00 00 bc 80 80\n"  // swing
-                                        "2550 31 00 00 ff 80 80\n"          // hit while swinging
-                                        "3500 31 00 08 80 80 9a\n"          // A: retract
-                                        "4200 31 00 08 80 80 9a\n"          // A: ignite
-                                        "5500 31 00 80 80 80 9a\n");        // Home while lit
+                                        "1000-1010/10 31 00 08 80 80 9a\n"     // A: ignite
+                                        "4500-4540/10 31 00 00 bc 80 80\n"     // swing
+                                        "4550-4560/10 31 00 00 ff 80 80\n"     // hit while swinging
+                                        "5600-5610/10 31 00 08 80 80 9a\n"     // A: retract
+                                        "6300-6310/10 31 00 08 80 80 9a\n"     // A: ignite
+                                        "7600-12000/10 31 00 80 80 80 9a\n");  // Home while lit
     ASSERT_FALSE(s.timedOut);
     EXPECT_EQ(s.status, 0);
     EXPECT_EQ(Writes(s), Concat({kStart, kIgnite, kPulse, kRetract, kIgnite, kRetract}));
@@ -87,8 +94,8 @@ TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
 
     // Each effect starts within a report period and an iteration of its report.
     const HidLogLine firstA = LinesOf(s, "read", "31 00 08 80 80 9a").at(0);
-    EXPECT_EQ(firstA.scriptMs, 300);
-    EXPECT_LT(w[3].ms - 300.0, 10.0 + 10.0 + kSlackMs);
+    EXPECT_GE(firstA.scriptMs, 1000);
+    EXPECT_LT(w[3].ms - firstA.scriptMs, 10.0 + 10.0 + kSlackMs);
 
     for (const size_t effect : {3u, 11u, 17u, 23u}) {  // ignite, retract, ignite, retract
         ExpectSpacing(w[effect], w[effect + 1], 50.0);
@@ -108,8 +115,8 @@ TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
 
 TEST(ProgramEndToEnd, AfterAnEffectTheNextReadIsFresh) {
     const SessionResult s = RunScripted(kAtRest +
-                                        "300 31 00 08 80 80 9a\n"
-                                        "1500 31 00 80 80 80 9a\n");
+                                        "1000-1010/10 31 00 08 80 80 9a\n"
+                                        "2200-12000/10 31 00 80 80 80 9a\n");
     ASSERT_EQ(s.status, 0);
     // The ignite held the loop for 550 ms while about 55 reports queued up;
     // only the newest of them may be acted on.

@@ -5,43 +5,64 @@
 #include <cerrno>
 #include <ctime>
 
+// The thread runs detached and reports the end of its body, so a thread that
+// ends on its own never needs reaping and a join can be bounded. The lock and
+// condition are statically initialised: nothing is torn down at exit while a
+// thread may still be signalling.
 namespace {
 
-pthread_t thread;
-bool started = false;
+pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+pthread_cond_t ended = PTHREAD_COND_INITIALIZER;
+bool running = false;
 
 void* Run(void* body) {
     reinterpret_cast<void (*)()>(body)();
+    pthread_mutex_lock(&mutex);
+    running = false;
+    pthread_cond_broadcast(&ended);
+    pthread_mutex_unlock(&mutex);
     return nullptr;
+}
+
+timespec DeadlineIn(int32_t ms) {
+    timespec deadline{};
+    clock_gettime(CLOCK_REALTIME, &deadline);
+    deadline.tv_sec += ms / 1000;
+    deadline.tv_nsec += static_cast<long>(ms % 1000) * 1'000'000;
+    if (deadline.tv_nsec >= 1'000'000'000) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= 1'000'000'000;
+    }
+    return deadline;
 }
 
 }  // namespace
 
 bool StartThread(void (*body)()) {
-    if (started) {
-        return false;
+    pthread_mutex_lock(&mutex);
+    bool started = false;
+    pthread_attr_t attributes;
+    if (!running && pthread_attr_init(&attributes) == 0) {
+        pthread_attr_setdetachstate(&attributes, PTHREAD_CREATE_DETACHED);
+        pthread_t thread;
+        started = pthread_create(&thread, &attributes, Run, reinterpret_cast<void*>(body)) == 0;
+        pthread_attr_destroy(&attributes);
     }
-    started = pthread_create(&thread, nullptr, Run, reinterpret_cast<void*>(body)) == 0;
+    running = running || started;
+    pthread_mutex_unlock(&mutex);
     return started;
 }
 
 bool JoinThread(int32_t timeoutMs) {
-    if (!started) {
-        return true;
+    const timespec deadline = DeadlineIn(timeoutMs);
+    pthread_mutex_lock(&mutex);
+    int waited = 0;
+    while (running && waited != ETIMEDOUT) {
+        waited = pthread_cond_timedwait(&ended, &mutex, &deadline);
     }
-    timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
-    deadline.tv_sec += timeoutMs / 1000;
-    deadline.tv_nsec += static_cast<long>(timeoutMs % 1000) * 1'000'000;
-    if (deadline.tv_nsec >= 1'000'000'000) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1'000'000'000;
-    }
-    if (pthread_timedjoin_np(thread, nullptr, &deadline) != 0) {
-        return false;
-    }
-    started = false;
-    return true;
+    const bool done = !running;
+    pthread_mutex_unlock(&mutex);
+    return done;
 }
 
 void SleepMs(int32_t ms) {
