@@ -88,7 +88,7 @@ SessionResult RunScripted(const std::string& script, const SessionOptions& optio
     SessionResult result;
     result.dir = NewSessionDir();
     WriteFile(result.dir + "/session.script", script);
-    if (options.defaultSounds) {
+    if (options.soundFiles) {
         for (const char* name : {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav"}) {
             std::filesystem::copy_file(std::string(GLOWBRAND_SOUNDS_DIR) + "/" + name,
                                        result.dir + "/" + name);

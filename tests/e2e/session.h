@@ -11,7 +11,7 @@ struct SessionOptions {
     std::vector<std::pair<std::string, std::string>> files;  // name, content: put in the cwd
     std::vector<std::pair<std::string, std::string>> env;    // added to the environment
     int timeoutMs = 30'000;                                  // then the process is killed
-    bool defaultSounds = true;  // the build's four sound files in the cwd, before `files`
+    bool soundFiles = true;  // the built sound set in the cwd, before `files`
 };
 
 // One line of the HID log: "<ms> <kind> <rest>", with the script time of a

@@ -155,6 +155,10 @@ void OpenDevice() {
         return;
     }
     SilenceLibraries();
+    // The RIFF size is often wrong in the wild; FindDataChunk checks every
+    // chunk against the image instead. Set before the audio thread starts:
+    // SDL's hints are not safe to change while another thread reads them.
+    SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum");
     if (SDL_AudioInit(nullptr) == 0) {
         device = OpenOutput();
     }
@@ -235,8 +239,6 @@ bool Decode(const uint8_t* image, size_t length, int16_t*& frames, size_t& frame
         source = patched.data();
     }
 
-    // The RIFF size is often wrong in the wild; the chunks were checked above.
-    SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum");
     SDL_AudioSpec spec{};
     Uint8* decoded = nullptr;
     Uint32 decodedBytes = 0;
