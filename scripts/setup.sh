@@ -8,6 +8,7 @@ packages=(
   libgtest-dev libbenchmark-dev        # tests and benchmarks
   clang libclang-rt-14-dev             # fuzzing (libFuzzer)
   valgrind                             # a whole session under valgrind
+  tmux                                 # plays the user at the keyboard in a test
 )
 
 missing=()

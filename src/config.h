@@ -59,3 +59,34 @@ constexpr uint8_t kLedsAll = 0xF0;
 // Data reporting mode set at start-up: no flags, core buttons and accelerometer.
 constexpr uint8_t kReportModeFlags = 0x00;
 constexpr uint8_t kReportModeCoreAccel = 0x31;
+
+// Sound files, one per slot, read whole from the working directory at start-up.
+// A slot holds a whole WAV image; its last byte always stays 0.
+constexpr int32_t kSoundSlotSize = 20'971'520;   // 20 MiB
+constexpr int32_t kSoundLoadLimit = 20'971'519;  // bytes of a file that reach a slot
+constexpr const char* kSoundFileOn = "on0.wav";
+constexpr const char* kSoundFileOff = "off0.wav";
+constexpr const char* kSoundFileSwing = "swing2.wav";
+constexpr const char* kSoundFileStrike = "strike2.wav";
+
+// The audio device: SDL converts from this format to whatever the hardware
+// wants. 480 frames are exactly 10 ms, the lag a new sound may wait for the
+// buffer being played; SDL's default (about 46 ms) is audibly late for a swing.
+constexpr int32_t kOutputRate = 48'000;
+constexpr int32_t kOutputChannels = 2;
+constexpr int32_t kOutputBufferFrames = 480;
+
+// The sound cut off by a new one fades out over this many frames (2.5 ms)
+// under the new one's start, so a cut does not click.
+constexpr int32_t kCutFadeFrames = 120;
+
+// Longer sounds are cut to this length when prepared: a toy's sound lasts
+// seconds, and a decoded sound costs 192 kB per second of memory.
+constexpr int32_t kMaxSoundSeconds = 300;
+
+// Images kept decoded at a time; four slots need four.
+constexpr int32_t kMaxPreparedImages = 16;
+
+// The default alert tone, played for an image that cannot be played.
+constexpr int32_t kAlertToneHz = 880;
+constexpr int32_t kAlertToneMs = 150;

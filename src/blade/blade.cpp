@@ -3,12 +3,14 @@
 #include "config.h"
 #include "remote/remote_link.h"
 #include "shell/wait.h"
+#include "sound/sound_bank.h"
 
 namespace {
 
 // The sound starts first and plays on while the LEDs run up, 1 -> 1-4, as
 // the blade extends; the rumble pulse closes the effect.
 void Ignite() {
+    PlaySlot(SoundId::On);
     SetLeds(kLeds1);
     WaitMs(kLedStepMs);
     SetLeds(kLeds12);
@@ -22,6 +24,7 @@ void Ignite() {
 }
 
 void Retract() {
+    PlaySlot(SoundId::Off);
     SetLeds(kLeds123);
     WaitMs(kLedStepMs);
     SetLeds(kLeds12);
@@ -116,9 +119,11 @@ void RunBlade() {
 
         if (phase == Ready) {
             if (motion == MotionClass::Swing) {
+                PlaySlot(SoundId::Swing);
                 counter = kMotionWindow;
                 phase = Swinging;
             } else if (motion == MotionClass::Strike) {
+                PlaySlot(SoundId::Strike);
                 counter = kMotionWindow;
                 phase = Striking;
             }
@@ -127,10 +132,12 @@ void RunBlade() {
         if (phase == Swinging) {
             CountDown(counter, phase);
             if (motion == MotionClass::Swing && counter < kSwingRetrigger) {
+                PlaySlot(SoundId::Swing);
                 counter = kMotionWindow;
                 phase = Swinging;
             }
             if (motion == MotionClass::Strike) {
+                PlaySlot(SoundId::Strike);
                 StrikePulse();
                 counter = kMotionWindow;
                 phase = Striking;

@@ -8,6 +8,7 @@
 #include "remote/remote_link.h"
 #include "shell/termination.h"
 #include "shell/wait.h"
+#include "sound/sound_bank.h"
 
 void StartFlash() {
     SetLeds(kLedsAll);
@@ -30,10 +31,16 @@ void PrintBanner() {
 }
 
 // A signal is carried out at the next wait or read, and at the checks below:
-// after the open (which may have been under way) and after each message
-// (which a signal cuts short).
+// after loading and opening (which may have been under way) and after each
+// message (which a signal cuts short).
 int32_t RunProgram() {
     CatchTermination();
+    if (LoadSounds() != 0) {
+        ShowMessage("Wav files are not found.");
+        EndIfRequested();
+        return 1;
+    }
+    EndIfRequested();
     if (!OpenRemote()) {
         ShowMessage("Wii-Remote not found.");
         EndIfRequested();

@@ -94,6 +94,12 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     SessionResult result;
     result.dir = NewSessionDir();
     WriteFile(result.dir + "/session.script", script);
+    if (options.soundFiles) {
+        for (const char* name : {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav"}) {
+            std::filesystem::copy_file(std::string(GLOWBRAND_SOUNDS_DIR) + "/" + name,
+                                       result.dir + "/" + name);
+        }
+    }
     for (const auto& [name, content] : options.files) {
         WriteFile(result.dir + "/" + name, content);
     }

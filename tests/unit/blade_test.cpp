@@ -61,10 +61,11 @@ double Gap(const std::vector<RemoteCall>& calls, size_t from, size_t to) {
     return calls.at(to).ms - calls.at(from).ms;
 }
 
-const std::vector<std::string> kIgnite = {"leds 10", "leds 30",   "leds 70",
-                                          "leds f0", "rumble 01", "rumble 00"};
-const std::vector<std::string> kRetract = {"leds 70", "leds 30",   "leds 10",
-                                           "leds 00", "rumble 01", "rumble 00"};
+// The sound starts first and plays on under the sweep.
+const std::vector<std::string> kIgnite = {"sound on", "leds 10",   "leds 30",  "leds 70",
+                                          "leds f0",  "rumble 01", "rumble 00"};
+const std::vector<std::string> kRetract = {"sound off", "leds 70",   "leds 30",  "leds 10",
+                                           "leds 00",   "rumble 01", "rumble 00"};
 
 std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std::string>& b) {
     a.insert(a.end(), b.begin(), b.end());
@@ -172,7 +173,9 @@ TEST(BladeMotion, StrikeWhileSwingingPulsesRumbleFor200Ms) {
     Session s = LitAndReady();
     s.Then(kSwing).Then(kHit).Then(kRest, 3).Then(kA).Then(kHome);
     s.Run();
-    EXPECT_EQ(Outputs(), Join(Join(kIgnite, {"rumble 01", "rumble 00"}), kRetract));
+    EXPECT_EQ(
+        Outputs(),
+        Join(Join(kIgnite, {"sound swing", "sound strike", "rumble 01", "rumble 00"}), kRetract));
     const std::vector<RemoteCall> rumble = CallsStartingWith("rumble");
     EXPECT_GT(Gap(rumble, 2, 3), 200.0);
     EXPECT_LT(Gap(rumble, 2, 3), 200.5);
@@ -182,7 +185,7 @@ TEST(BladeMotion, StrikeFromReadyHasNoPulse) {
     Session s = LitAndReady();
     s.Then(kHit).Then(kRest, 25).Then(kHit).Then(kA).Then(kHome);
     s.Run();
-    EXPECT_EQ(Outputs(), Join(kIgnite, kRetract));
+    EXPECT_EQ(Outputs(), Join(Join(kIgnite, {"sound strike", "sound strike"}), kRetract));
 }
 
 // The strike pulse shows whether a swing was taken: only a blade that is
@@ -240,5 +243,49 @@ TEST(BladeMotion, DarkeningDuringASwingThenRelightingStartsAFreshIgnition) {
     s.Then(kSwing).Then(kA).Then(kA).Then(kRest, 77).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
     s.Run();
     EXPECT_EQ(Texts(CallsStartingWith("rumble")).size(), 8u);
-    EXPECT_EQ(Outputs(), Join(Join(Join(kIgnite, kRetract), kIgnite), kRetract));
+    EXPECT_EQ(Outputs(), Join(Join(Join(Join(Join(kIgnite, {"sound swing"}), kRetract), kIgnite),
+                                   {"sound strike"}),
+                              kRetract));
+}
+
+// The poll count (0-based iteration) at each call starting with `what`.
+std::vector<size_t> IterationsOf(const std::string& what) {
+    std::vector<size_t> found;
+    size_t polls = 0;
+    for (const RemoteCall& call : remoteCalls) {
+        if (call.what.rfind("poll", 0) == 0) {
+            ++polls;
+        } else if (call.what == what) {
+            found.push_back(polls - 1);
+        }
+    }
+    return found;
+}
+
+// In the 16th iteration counting the swing's own as the first, then every 16.
+TEST(BladeMotion, ASustainedSwingSoundsAgainEverySixteenIterations) {
+    Session s = LitAndReady();
+    const size_t first = s.Next();
+    s.Then(kSwing, 40).Then(kRest).Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(IterationsOf("sound swing"), (std::vector<size_t>{first, first + 15, first + 31}));
+}
+
+TEST(BladeMotion, EachSoundStartsInTheIterationOfItsReport) {
+    Session s;
+    s.Then(kA);
+    s.Then(kRest, 78);
+    const size_t swing = s.Next();
+    s.Then(kSwing).Then(kRest, 19);
+    const size_t fromReady = s.Next();
+    s.Then(kHit).Then(kRest, 20);
+    const size_t whileSwinging = s.Next() + 1;
+    s.Then(kSwing).Then(kHit).Then(kRest);
+    const size_t off = s.Next();
+    s.Then(kA).Then(kHome);
+    s.Run();
+    EXPECT_EQ(IterationsOf("sound on"), (std::vector<size_t>{0}));
+    EXPECT_EQ(IterationsOf("sound swing"), (std::vector<size_t>{swing, whileSwinging - 1}));
+    EXPECT_EQ(IterationsOf("sound strike"), (std::vector<size_t>{fromReady, whileSwinging}));
+    EXPECT_EQ(IterationsOf("sound off"), (std::vector<size_t>{off}));
 }

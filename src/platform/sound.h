@@ -1,0 +1,24 @@
+// The sound service: plays WAV images held in memory, one sound at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Decodes the WAV image of `length` bytes at `image` and converts it to the
+// output format, so that playing it later costs nothing. The image is read only
+// within its length and must stay in place and unchanged while the program may
+// play it; preparing the same image again replaces what was kept of it.
+// Returns false when the image cannot be played (empty, not RIFF/WAVE,
+// truncated header, unsupported encoding); playing it then sounds the default
+// alert tone instead. Opens the audio device on first use.
+bool PrepareWavImage(const uint8_t* image, size_t length);
+
+// Starts the image playing and returns at once, without waiting for the audio
+// device. The sound playing is cut off at the next audio buffer and the new one
+// plays from its first frame. An image not prepared before is prepared here,
+// which takes as long as decoding it.
+void PlayWavImage(const uint8_t* image, size_t length);
+
+// Stops the sound, closes the audio device and forgets every prepared image.
+// Called at exit; the next prepare or play opens the device again.
+void CloseSound();

@@ -1,0 +1,46 @@
+#include "sound/sound_bank.h"
+
+#include <cstdio>
+
+#include "platform/file.h"
+#include "platform/sound.h"
+
+uint8_t soundSlots[kSoundCount][kSoundSlotSize];
+size_t soundLengths[kSoundCount];
+
+namespace {
+
+constexpr const char* kSoundFiles[kSoundCount] = {kSoundFileOn, kSoundFileOff, kSoundFileSwing,
+                                                  kSoundFileStrike};
+
+}  // namespace
+
+int32_t LoadSounds() {
+    int32_t result = 0;
+    for (int32_t id = 0; id < kSoundCount; ++id) {
+        std::FILE* file = std::fopen(kSoundFiles[id], "rb");
+        if (file == nullptr) {
+            result = 1;
+            continue;
+        }
+        // A length that cannot be read still never lets more than the limit in.
+        int64_t length = FileLength(file);
+        if (length < 0 || length > kSoundLoadLimit) {
+            length = kSoundLoadLimit;
+        }
+        soundLengths[id] = std::fread(soundSlots[id], 1, static_cast<size_t>(length), file);
+        std::fclose(file);
+    }
+    // Decoding takes milliseconds per megabyte: done now, no swing waits for it.
+    if (result == 0) {
+        for (int32_t id = 0; id < kSoundCount; ++id) {
+            PrepareWavImage(soundSlots[id], soundLengths[id]);
+        }
+    }
+    return result;
+}
+
+void PlaySlot(SoundId id) {
+    const auto slot = static_cast<int32_t>(id);
+    PlayWavImage(soundSlots[slot], soundLengths[slot]);
+}

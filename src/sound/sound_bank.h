@@ -1,0 +1,26 @@
+// The sound bank: the program's four sounds, read whole into fixed slots at
+// start-up and played from there, one at a time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "config.h"
+
+// Scoped: the blade has an Off phase too.
+enum class SoundId : int32_t { On = 0, Off = 1, Swing = 2, Strike = 3 };
+
+constexpr int32_t kSoundCount = 4;
+
+// Each slot holds a file's bytes exactly as stored, header included; the
+// program never parses them. Zero until loaded.
+extern uint8_t soundSlots[kSoundCount][kSoundSlotSize];
+extern size_t soundLengths[kSoundCount];  // bytes that reached each slot
+
+// Reads the four files from the working directory, each into its slot.
+// Returns 0 when all four were found, 1 when any was missing; every file is
+// tried and every file found is loaded.
+int32_t LoadSounds();
+
+// Starts the slot's sound and returns at once, cutting off any sound playing.
+void PlaySlot(SoundId id);

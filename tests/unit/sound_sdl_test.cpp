@@ -1,0 +1,392 @@
+// The real sound service, heard through SDL's disk driver: what reaches the
+// "device" lands in a scratch file, and the tests look at the signal there.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <numbers>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config.h"
+#include "platform/sound.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+void Put16(Bytes& b, uint32_t v) {
+    b.push_back(static_cast<uint8_t>(v));
+    b.push_back(static_cast<uint8_t>(v >> 8));
+}
+
+void Put32(Bytes& b, uint32_t v) {
+    Put16(b, v & 0xFFFF);
+    Put16(b, v >> 16);
+}
+
+void PutTag(Bytes& b, const char* tag) {
+    for (int i = 0; i < 4; ++i) {
+        b.push_back(static_cast<uint8_t>(tag[i]));
+    }
+}
+
+struct Format {
+    uint16_t tag;
+    uint16_t channels;
+    uint32_t rate;
+    uint16_t bits;
+    uint16_t blockAlign;
+    Bytes extra;  // after the 16 common bytes, size field included
+};
+
+// A RIFF/WAVE image: a fmt chunk and a data chunk, sizes as claimed.
+Bytes Wav(const Format& f, const Bytes& data, uint32_t claimedData) {
+    Bytes b;
+    PutTag(b, "RIFF");
+    Put32(b, static_cast<uint32_t>(4 + 8 + 16 + f.extra.size() + 8 + data.size()));
+    PutTag(b, "WAVE");
+    PutTag(b, "fmt ");
+    Put32(b, static_cast<uint32_t>(16 + f.extra.size()));
+    Put16(b, f.tag);
+    Put16(b, f.channels);
+    Put32(b, f.rate);
+    Put32(b, f.rate * f.blockAlign);
+    Put16(b, f.blockAlign);
+    Put16(b, f.bits);
+    b.insert(b.end(), f.extra.begin(), f.extra.end());
+    PutTag(b, "data");
+    Put32(b, claimedData);
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+Bytes Wav(const Format& f, const Bytes& data) {
+    return Wav(f, data, static_cast<uint32_t>(data.size()));
+}
+
+constexpr double kToneHz = 1000;
+
+// A PCM or float tone of `seconds`, the same in every channel.
+Bytes PcmTone(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t rate, double seconds,
+              double hz = kToneHz) {
+    Bytes data;
+    const auto frames = static_cast<size_t>(seconds * rate);
+    for (size_t i = 0; i < frames; ++i) {
+        const double v = 0.6 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate);
+        for (uint16_t c = 0; c < channels; ++c) {
+            if (tag == 3) {
+                float f = static_cast<float>(v);
+                uint32_t u = 0;
+                std::memcpy(&u, &f, 4);
+                Put32(data, u);
+            } else if (bits == 8) {
+                data.push_back(static_cast<uint8_t>(128 + std::lround(v * 127)));
+            } else {
+                const auto s = static_cast<int32_t>(std::lround(v * 2147483647.0));
+                for (int byte = 4 - bits / 8; byte < 4; ++byte) {
+                    data.push_back(static_cast<uint8_t>(static_cast<uint32_t>(s) >> (8 * byte)));
+                }
+            }
+        }
+    }
+    const auto align = static_cast<uint16_t>(channels * bits / 8);
+    return Wav({tag, channels, rate, bits, align, {}}, data);
+}
+
+// Companded square wave at 8 kHz: four samples high, four low, 1 kHz.
+Bytes LawSquare(uint16_t tag, uint8_t high, uint8_t low, uint16_t channels, double seconds) {
+    Bytes data;
+    for (size_t i = 0; i < static_cast<size_t>(seconds * 8000); ++i) {
+        for (uint16_t c = 0; c < channels; ++c) {
+            data.push_back(i % 8 < 4 ? high : low);
+        }
+    }
+    return Wav({tag, channels, 8000, 8, channels, {}}, data);
+}
+
+// IMA ADPCM, mono, 8 kHz: nibbles that drive the signal fully up for four
+// samples and fully down for four, a 1 kHz square. 505 samples per block.
+Bytes ImaBlocks(size_t blocks) {
+    Bytes data;
+    for (size_t b = 0; b < blocks; ++b) {
+        Put16(data, 0);
+        data.push_back(0);  // step index
+        data.push_back(0);
+        for (int i = 0; i < 252; ++i) {
+            data.push_back((i / 2) % 2 == 0 ? 0x77 : 0xFF);
+        }
+    }
+    return data;
+}
+
+Format ImaFormat() {
+    Bytes extra;
+    Put16(extra, 2);
+    Put16(extra, 505);
+    return {0x11, 1, 8000, 4, 256, extra};
+}
+
+// MS ADPCM, mono, 8 kHz, predictor 0: +7 and -8 steps, a 1 kHz square.
+Bytes MsAdpcm(size_t blocks) {
+    Bytes extra;
+    Put16(extra, 32);
+    Put16(extra, 500);  // samples per block: (256 - 7) * 2 + 2
+    Put16(extra, 7);
+    const int16_t coefficients[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
+                                        {240, 0}, {460, -208}, {392, -232}};
+    for (const auto& pair : coefficients) {
+        Put16(extra, static_cast<uint16_t>(pair[0]));
+        Put16(extra, static_cast<uint16_t>(pair[1]));
+    }
+    Bytes data;
+    for (size_t b = 0; b < blocks; ++b) {
+        data.push_back(0);  // predictor
+        Put16(data, 16);    // delta
+        Put16(data, 0);
+        Put16(data, 0);
+        for (int i = 0; i < 249; ++i) {
+            // Each byte is two samples; two bytes up, two down.
+            data.push_back(((i + 1) / 2) % 2 == 0 ? 0x77 : 0x88);
+        }
+    }
+    return Wav({2, 1, 8000, 4, 256, extra}, data);
+}
+
+// Plays through the disk driver and returns the left channel of what the
+// device was handed. `plays` runs with the device writing in real time.
+std::vector<int16_t> Capture(const std::function<void()>& plays) {
+    char path[] = "/tmp/glowbrand-capture-XXXXXX";
+    const int fd = mkstemp(path);
+    EXPECT_GE(fd, 0);
+    close(fd);
+    setenv("SDL_AUDIODRIVER", "disk", 1);
+    setenv("SDL_DISKAUDIOFILE", path, 1);
+    plays();
+    CloseSound();
+    std::ifstream file(path, std::ios::binary);
+    const std::string raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    std::remove(path);
+    std::vector<int16_t> left(raw.size() / 4);
+    for (size_t i = 0; i < left.size(); ++i) {
+        std::memcpy(&left[i], raw.data() + i * 4, 2);
+    }
+    return left;
+}
+
+void SleepMs(int ms) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+}
+
+struct Segment {
+    size_t begin;
+    size_t end;  // one past the last frame heard
+    double Ms() const {
+        return (end - begin) * 1000.0 / kOutputRate;
+    }
+};
+
+// Runs of sound separated by at least 20 ms of silence.
+std::vector<Segment> Segments(const std::vector<int16_t>& x) {
+    std::vector<Segment> found;
+    const size_t gap = kOutputRate / 50;
+    for (size_t i = 0; i < x.size(); ++i) {
+        if (std::abs(x[i]) < 300) {
+            continue;
+        }
+        if (found.empty() || i - found.back().end > gap) {
+            found.push_back({i, i + 1});
+        }
+        found.back().end = i + 1;
+    }
+    return found;
+}
+
+// Zero crossings per second / 2: the pitch of a clean tone.
+double PitchHz(const std::vector<int16_t>& x, size_t begin, size_t end) {
+    int crossings = 0;
+    int sign = 0;
+    for (size_t i = begin; i < end; ++i) {
+        const int now = x[i] > 300 ? 1 : x[i] < -300 ? -1 : 0;
+        if (now != 0 && sign != 0 && now != sign) {
+            ++crossings;
+        }
+        if (now != 0) {
+            sign = now;
+        }
+    }
+    return crossings / 2.0 / ((end - begin) / static_cast<double>(kOutputRate));
+}
+
+double PitchHz(const std::vector<int16_t>& x, const Segment& s) {
+    return PitchHz(x, s.begin, s.end);
+}
+
+constexpr double kBufferMs = kOutputBufferFrames * 1000.0 / kOutputRate;
+
+}  // namespace
+
+TEST(SoundService, PlaysEveryEncodingSdlDecodesConvertedToTheDevice) {
+    struct Case {
+        const char* name;
+        Bytes image;
+        double ms;
+    };
+    const std::vector<Case> cases = {
+        {"pcm16 mono 44.1k", PcmTone(1, 16, 1, 44100, 0.15), 150},
+        {"pcm8 stereo 22.05k", PcmTone(1, 8, 2, 22050, 0.15), 150},
+        {"pcm24 mono 96k", PcmTone(1, 24, 1, 96000, 0.15), 150},
+        {"pcm32 stereo 48k", PcmTone(1, 32, 2, 48000, 0.15), 150},
+        {"float32 mono 16k", PcmTone(3, 32, 1, 16000, 0.15), 150},
+        {"pcm16 5.1 48k", PcmTone(1, 16, 6, 48000, 0.15), 150},
+        {"pcm16 12 channels 32k", PcmTone(1, 16, 12, 32000, 0.15), 150},
+        {"a-law mono", LawSquare(6, 0xAA, 0x2A, 1, 0.15), 150},
+        {"mu-law stereo", LawSquare(7, 0x80, 0x00, 2, 0.15), 150},
+        {"ima adpcm mono", Wav(ImaFormat(), ImaBlocks(3)), 3 * 505 / 8.0},
+        {"ms adpcm mono", MsAdpcm(3), 3 * 500 / 8.0},
+    };
+    std::vector<int16_t> heard = Capture([&] {
+        for (const Case& c : cases) {
+            EXPECT_TRUE(PrepareWavImage(c.image.data(), c.image.size())) << c.name;
+        }
+        for (const Case& c : cases) {
+            PlayWavImage(c.image.data(), c.image.size());
+            SleepMs(static_cast<int>(c.ms) + 150);
+        }
+    });
+    const std::vector<Segment> segments = Segments(heard);
+    ASSERT_EQ(segments.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_NEAR(segments[i].Ms(), cases[i].ms, 3.0) << cases[i].name;
+        EXPECT_NEAR(PitchHz(heard, segments[i]), kToneHz, 60.0) << cases[i].name;
+    }
+}
+
+TEST(SoundService, AnImageItCannotPlaySoundsTheAlertToneInstead) {
+    const Bytes good = PcmTone(1, 16, 1, 8000, 0.1);
+    Bytes truncatedFormat(good.begin(), good.begin() + 30);
+    Bytes formatPastTheEnd = good;
+    formatPastTheEnd[16] = 0xF0;  // fmt chunk size
+    Bytes dataBeforeFormat;
+    PutTag(dataBeforeFormat, "RIFF");
+    Put32(dataBeforeFormat, 40);
+    PutTag(dataBeforeFormat, "WAVE");
+    PutTag(dataBeforeFormat, "data");
+    Put32(dataBeforeFormat, 4);
+    Put32(dataBeforeFormat, 0);
+    dataBeforeFormat.insert(dataBeforeFormat.end(), good.begin() + 12, good.begin() + 36);
+    Bytes notRiff = good;
+    std::memcpy(notRiff.data(), "OggS", 4);
+    Bytes notWave = good;
+    std::memcpy(notWave.data() + 8, "AVI ", 4);
+
+    const std::vector<std::pair<const char*, Bytes>> cases = {
+        {"empty", {}},
+        {"not RIFF", notRiff},
+        {"RIFF but not WAVE", notWave},
+        {"only the RIFF header", Bytes(good.begin(), good.begin() + 12)},
+        {"cut inside the fmt chunk", truncatedFormat},
+        {"fmt chunk claiming more than there is", formatPastTheEnd},
+        {"data before fmt", dataBeforeFormat},
+        {"float64", Wav({3, 1, 8000, 64, 8, {}}, Bytes(8000, 0))},
+        {"gsm 6.10", Wav({0x31, 1, 8000, 0, 65, {2, 0, 64, 1}}, Bytes(650, 0x55))},
+        {"12-bit pcm", Wav({1, 1, 8000, 12, 2, {}}, Bytes(800, 0x11))},
+        {"no channels", Wav({1, 0, 8000, 16, 2, {}}, Bytes(800, 0x11))},
+    };
+    const Bytes zeros(64, 0);
+    std::vector<int16_t> heard = Capture([&] {
+        for (const auto& [name, image] : cases) {
+            // Exactly sized copies: a read past the end is a sanitizer error.
+            const Bytes copy = image;
+            const uint8_t* at = copy.empty() ? zeros.data() : copy.data();
+            EXPECT_FALSE(PrepareWavImage(at, copy.size())) << name;
+            PlayWavImage(at, copy.size());
+            SleepMs(kAlertToneMs + 120);
+        }
+    });
+    const std::vector<Segment> segments = Segments(heard);
+    ASSERT_EQ(segments.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        // The tone fades out, so its audible end comes a little early.
+        EXPECT_NEAR(segments[i].Ms(), kAlertToneMs, 25.0) << cases[i].first;
+        EXPECT_NEAR(PitchHz(heard, segments[i]), kAlertToneHz, 40.0) << cases[i].first;
+    }
+}
+
+TEST(SoundService, ADataChunkClaimingMoreThanThereIsPlaysWhatIsThere) {
+    // A tiny ADPCM file claiming almost 4 GB once made the decoder allocate
+    // all of it; it is cut to the two blocks that are really there.
+    const Bytes huge = Wav(ImaFormat(), ImaBlocks(2), 0xFFFFFFF0);
+    Bytes truncated = PcmTone(1, 16, 2, 44100, 0.1);
+    truncated.resize(truncated.size() - 44100 / 20 * 4);  // the last 50 ms lost
+    Bytes riffSizeZero = PcmTone(1, 16, 1, 48000, 0.08);
+    riffSizeZero[4] = riffSizeZero[5] = riffSizeZero[6] = riffSizeZero[7] = 0;
+
+    const std::vector<std::pair<Bytes, double>> cases = {
+        {huge, 2 * 505 / 8.0}, {truncated, 50}, {riffSizeZero, 80}};
+    std::vector<int16_t> heard = Capture([&] {
+        for (const auto& [image, ms] : cases) {
+            const Bytes copy = image;
+            EXPECT_TRUE(PrepareWavImage(copy.data(), copy.size()));
+            PlayWavImage(copy.data(), copy.size());
+            SleepMs(static_cast<int>(ms) + 150);
+        }
+    });
+    const std::vector<Segment> segments = Segments(heard);
+    ASSERT_EQ(segments.size(), cases.size());
+    for (size_t i = 0; i < cases.size(); ++i) {
+        EXPECT_NEAR(segments[i].Ms(), cases[i].second, 3.0) << "case " << i;
+        EXPECT_NEAR(PitchHz(heard, segments[i]), kToneHz, 60.0) << "case " << i;
+    }
+}
+
+TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
+    const Bytes longLow = PcmTone(1, 16, 1, 48000, 1.0, 500);
+    const Bytes shortHigh = PcmTone(1, 16, 1, 48000, 0.2, 2000);
+    const Bytes broken(40, 0x42);
+    std::vector<int16_t> heard = Capture([&] {
+        ASSERT_TRUE(PrepareWavImage(longLow.data(), longLow.size()));
+        PlayWavImage(longLow.data(), longLow.size());
+        SleepMs(200);
+        // Not prepared before: decoded on the spot, then played the same way.
+        PlayWavImage(shortHigh.data(), shortHigh.size());
+        SleepMs(400);
+        PlayWavImage(longLow.data(), longLow.size());
+        SleepMs(200);
+        PlayWavImage(broken.data(), broken.size());
+        SleepMs(400);
+    });
+    const std::vector<Segment> segments = Segments(heard);
+    ASSERT_EQ(segments.size(), 2u);
+
+    // First: low, cut at a buffer's start by the high one, which plays whole.
+    const Segment& first = segments[0];
+    size_t cut = first.begin;
+    while (cut < first.end && PitchHz(heard, cut, cut + kOutputBufferFrames) < 1000) {
+        cut += kOutputBufferFrames;
+    }
+    ASSERT_LT(cut, first.end);
+    EXPECT_EQ((cut - first.begin) % kOutputBufferFrames, 0u);
+    EXPECT_GT((cut - first.begin) * 1000.0 / kOutputRate, 150.0);
+    EXPECT_NEAR((first.end - cut) * 1000.0 / kOutputRate, 200.0, 1.0);
+    const size_t afterFade = cut + kCutFadeFrames;
+    EXPECT_NEAR(PitchHz(heard, afterFade, first.end), 2000, 30);
+
+    // Second: low again, cut by the alert tone.
+    const Segment& second = segments[1];
+    cut = second.begin;
+    while (cut < second.end && PitchHz(heard, cut, cut + kOutputBufferFrames) < 700) {
+        cut += kOutputBufferFrames;
+    }
+    ASSERT_LT(cut, second.end);
+    EXPECT_GT((cut - second.begin) * 1000.0 / kOutputRate, 150.0 - kBufferMs);
+    EXPECT_NEAR(PitchHz(heard, cut + kCutFadeFrames, second.end), kAlertToneHz, 40.0);
+    EXPECT_NEAR((second.end - cut) * 1000.0 / kOutputRate, kAlertToneMs, 25.0);
+}
