@@ -18,7 +18,8 @@ constexpr const char* kSoundFiles[kSoundCount] = {kSoundFileOn, kSoundFileOff, k
 int32_t LoadSounds() {
     int32_t result = 0;
     for (int32_t id = 0; id < kSoundCount; ++id) {
-        std::FILE* file = std::fopen(kSoundFiles[id], "rb");
+        // A directory, a pipe or a file we may not read is as good as missing.
+        std::FILE* file = OpenRegularFile(kSoundFiles[id]);
         if (file == nullptr) {
             result = 1;
             continue;

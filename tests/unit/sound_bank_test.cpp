@@ -2,13 +2,19 @@
 // sound service.
 #include "sound/sound_bank.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <future>
 #include <string>
+#include <utility>
 
 #include "fake_sound.h"
 
@@ -149,4 +155,84 @@ TEST_F(SoundBank, PlaySlotHandsTheServiceTheSlotAsLoaded) {
     EXPECT_EQ(soundCalls[0].length, 23u);
     EXPECT_EQ(soundCalls[1].image, soundSlots[0]);
     EXPECT_EQ(soundCalls[1].length, 20u);
+}
+
+namespace {
+
+// Loads as a user without special rights. Root may read any file, so as root
+// the loading runs in a child that has dropped to "nobody"; what it loaded
+// comes back in its exit status: the result, and whether slots 0, 2 and 3
+// hold their ten bytes.
+std::pair<int32_t, bool> LoadSoundsAsAUser() {
+    const auto othersLoaded = [] {
+        return soundLengths[0] == 10 && soundLengths[2] == 10 && soundLengths[3] == 10;
+    };
+    if (geteuid() != 0) {
+        const int32_t result = LoadSounds();
+        return {result, othersLoaded()};
+    }
+    const pid_t child = fork();
+    if (child == 0) {
+        if (setgid(65534) != 0 || setuid(65534) != 0) {
+            _exit(99);
+        }
+        const int32_t result = LoadSounds();
+        _exit(result * 10 + (othersLoaded() ? 1 : 0));
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    const int code = WIFEXITED(status) ? WEXITSTATUS(status) : 99;
+    EXPECT_NE(code, 99) << "could not load as a user";
+    return {code / 10, code % 10 == 1};
+}
+
+}  // namespace
+
+// Named like a sound, but nothing that can be read whole: a folder, a named
+// pipe (opening one waits for a writer, which would hold start-up for ever),
+// a file we may not read. Each counts as missing; the others still load.
+TEST_F(SoundBank, AFolderAPipeOrAnUnreadableFileIsMissing) {
+    // The folder itself stays open to whoever loads.
+    std::filesystem::permissions(
+        dir_,
+        std::filesystem::perms::group_read | std::filesystem::perms::group_exec |
+            std::filesystem::perms::others_read | std::filesystem::perms::others_exec,
+        std::filesystem::perm_options::add);
+    for (const char* kind : {"folder", "pipe", "unreadable"}) {
+        Restart();
+        std::filesystem::remove(kFiles[1]);
+        for (const int32_t id : {0, 2, 3}) {
+            Write(kFiles[id], std::string(10, static_cast<char>('0' + id)));
+        }
+        if (std::string(kind) == "folder") {
+            std::filesystem::create_directory(kFiles[1]);
+        } else if (std::string(kind) == "pipe") {
+            ASSERT_EQ(mkfifo(kFiles[1], 0644), 0);
+        } else {
+            Write(kFiles[1], std::string(10, '1'));
+            std::filesystem::permissions(kFiles[1], std::filesystem::perms::none);
+        }
+        std::future<std::pair<int32_t, bool>> loading =
+            std::async(std::launch::async, LoadSoundsAsAUser);
+        if (loading.wait_for(std::chrono::seconds(5)) == std::future_status::timeout) {
+            // Let the blocked open go, so that the test can end.
+            close(open(kFiles[1], O_WRONLY | O_NONBLOCK));
+            ADD_FAILURE() << kind << ": loading waited on it";
+        }
+        const auto [result, othersLoaded] = loading.get();
+        EXPECT_EQ(result, 1) << kind;
+        EXPECT_TRUE(othersLoaded) << kind;
+        std::filesystem::remove(kFiles[1]);
+    }
+}
+
+TEST_F(SoundBank, ThirtyMegabytesLoadOnlyUpToTheLimit) {
+    const std::string big(30 * 1024 * 1024, 'w');
+    for (const char* name : kFiles) {
+        Write(name, name == kFiles[2] ? big : "RIFF");
+    }
+    EXPECT_EQ(LoadSounds(), 0);
+    EXPECT_EQ(soundLengths[2], static_cast<size_t>(kSoundLoadLimit));
+    EXPECT_EQ(soundSlots[2][kSoundLoadLimit - 1], 'w');
+    EXPECT_EQ(soundSlots[2][kSoundSlotSize - 1], 0);
 }

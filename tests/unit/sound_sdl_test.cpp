@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdlib>
@@ -13,6 +14,7 @@
 #include <numbers>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "config.h"
@@ -389,4 +391,40 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
     EXPECT_GT((cut - second.begin) * 1000.0 / kOutputRate, 150.0 - kBufferMs);
     EXPECT_NEAR(PitchHz(heard, cut + kCutFadeFrames, second.end), kAlertToneHz, 40.0);
     EXPECT_NEAR((second.end - cut) * 1000.0 / kOutputRate, kAlertToneMs, 25.0);
+}
+
+// What a folder of sounds may hold, judged from the slot as loaded: playable,
+// or left to the alert tone. Each image is an exactly sized copy, so that a
+// read past its end is a sanitizer error; nothing is played or heard.
+TEST(SoundService, HostileImagesAreJudgedWithoutReadingPastThem) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    const Bytes good = PcmTone(1, 16, 1, 8000, 0.05);
+    Bytes riffClaims4Gb = good;
+    std::fill(riffClaims4Gb.begin() + 4, riffClaims4Gb.begin() + 8, 0xFF);
+    Bytes noise(4096);
+    Bytes headerThenNoise(good.begin(), good.begin() + 12);
+    uint32_t state = 2006;
+    for (uint8_t& byte : noise) {
+        state = state * 1103515245 + 12345;
+        byte = static_cast<uint8_t>(state >> 16);
+    }
+    headerThenNoise.insert(headerThenNoise.end(), noise.begin(), noise.end());
+
+    const std::vector<std::tuple<const char*, Bytes, bool>> cases = {
+        {"a good one", good, true},
+        {"random bytes", noise, false},
+        {"a RIFF/WAVE header and then random bytes", headerThenNoise, false},
+        {"cut inside the RIFF header", Bytes(good.begin(), good.begin() + 11), false},
+        {"no sample rate", Wav({1, 1, 0, 16, 2, {}}, Bytes(800, 0x11)), false},
+        {"no channels", Wav({1, 0, 8000, 16, 2, {}}, Bytes(800, 0x11)), false},
+        {"no bits per sample", Wav({1, 1, 8000, 0, 2, {}}, Bytes(800, 0x11)), false},
+        {"PCM data claiming 4 GB", Wav({1, 1, 8000, 16, 2, {}}, Bytes(800, 0x11), 0xFFFFFFFF),
+         true},
+        {"a RIFF size claiming 4 GB", riffClaims4Gb, true},
+    };
+    for (const auto& [name, image, playable] : cases) {
+        const Bytes copy = image;
+        EXPECT_EQ(PrepareWavImage(copy.data(), copy.size()), playable) << name;
+    }
+    CloseSound();
 }
