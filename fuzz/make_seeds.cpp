@@ -3,6 +3,7 @@
 // that each stays readable as the code that builds it.
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <string>
@@ -78,6 +79,91 @@ bool ScriptSeeds(const std::string& folder) {
                           "gone 5-5\n"));
 }
 
+void PutLe(Bytes& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
+    }
+}
+
+void PutTag(Bytes& out, const char* tag) {
+    out.insert(out.end(), tag, tag + 4);
+}
+
+// A RIFF/WAVE image with one "fmt " chunk and one "data" chunk. dataClaim is
+// what the data chunk's header says, whatever follows it.
+Bytes Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data,
+          uint32_t dataClaim) {
+    Bytes out;
+    PutTag(out, "RIFF");
+    PutLe(out, static_cast<uint32_t>(36 + data.size()), 4);
+    PutTag(out, "WAVE");
+    PutTag(out, "fmt ");
+    PutLe(out, 16, 4);
+    PutLe(out, format, 2);
+    PutLe(out, channels, 2);
+    PutLe(out, rate, 4);
+    const uint32_t frameBytes = static_cast<uint32_t>(channels) * bits / 8;
+    PutLe(out, rate * frameBytes, 4);
+    PutLe(out, frameBytes, 2);
+    PutLe(out, bits, 2);
+    PutTag(out, "data");
+    PutLe(out, dataClaim, 4);
+    out.insert(out.end(), data.begin(), data.end());
+    return out;
+}
+
+Bytes Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
+    return Wav(format, channels, rate, bits, data, static_cast<uint32_t>(data.size()));
+}
+
+// A short rising tone, 16-bit samples.
+Bytes Tone(size_t frames, uint16_t channels) {
+    Bytes out;
+    for (size_t f = 0; f < frames; ++f) {
+        const auto sample = static_cast<uint16_t>((f * 1024) & 0x7fff);
+        for (uint16_t c = 0; c < channels; ++c) {
+            PutLe(out, sample, 2);
+        }
+    }
+    return out;
+}
+
+// Good images in several encodings, and the malformed ones a folder of
+// sounds may hold: cut short, lying about sizes, impossible formats.
+bool WavSeeds(const std::string& folder) {
+    const Bytes tone = Tone(64, 1);
+    const Bytes good = Wav(1, 1, 22050, 16, tone);
+    Bytes fmtAfterData = good;
+    std::swap_ranges(fmtAfterData.begin() + 12, fmtAfterData.begin() + 36,
+                     fmtAfterData.begin() + 36);  // "data" header now first, torn
+    Bytes randomBytes;
+    uint32_t state = 12345;
+    for (int i = 0; i < 512; ++i) {
+        state = state * 1103515245 + 12345;
+        randomBytes.push_back(static_cast<uint8_t>(state >> 16));
+    }
+    Bytes oddChunk = Wav(1, 1, 8000, 8, Bytes(33, 0x80));
+    oddChunk.push_back(0);  // the pad byte of an odd-sized chunk
+    PutTag(oddChunk, "LIST");
+    PutLe(oddChunk, 0xFFFFFFF0, 4);
+    return WriteSeed(folder, "good_pcm16_mono", good) &&
+           WriteSeed(folder, "good_pcm8_stereo", Wav(1, 2, 8000, 8, Bytes(64, 0x80))) &&
+           WriteSeed(folder, "good_float32", Wav(3, 1, 44100, 32, Bytes(64, 0))) &&
+           WriteSeed(folder, "good_ten_channels", Wav(1, 10, 8000, 16, Tone(4, 10))) &&
+           WriteSeed(folder, "empty", {}) &&
+           WriteSeed(folder, "truncated_riff_header", Bytes(good.begin(), good.begin() + 10)) &&
+           WriteSeed(folder, "truncated_fmt", Bytes(good.begin(), good.begin() + 30)) &&
+           WriteSeed(folder, "data_claims_4gb", Wav(1, 1, 22050, 16, tone, 0xFFFFFFFF)) &&
+           WriteSeed(folder, "zero_channels", Wav(1, 0, 22050, 16, tone)) &&
+           WriteSeed(folder, "zero_rate", Wav(1, 1, 0, 16, tone)) &&
+           WriteSeed(folder, "zero_bits", Wav(1, 1, 22050, 0, tone)) &&
+           WriteSeed(folder, "adpcm_without_blocks", Wav(2, 1, 22050, 4, Bytes(7, 0x11))) &&
+           WriteSeed(folder, "unknown_encoding", Wav(0x7777, 1, 22050, 16, tone)) &&
+           WriteSeed(folder, "fmt_after_data", fmtAfterData) &&
+           WriteSeed(folder, "odd_chunk_then_huge_list", oddChunk) &&
+           WriteSeed(folder, "random_bytes", randomBytes);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -87,6 +173,7 @@ int main(int argc, char** argv) {
     }
     const std::string root = argv[1];
     mkdir(root.c_str(), 0755);
-    const bool ok = ReportSeeds(root + "/report_decoding") && ScriptSeeds(root + "/script_parser");
+    const bool ok = ReportSeeds(root + "/report_decoding") &&
+                    ScriptSeeds(root + "/script_parser") && WavSeeds(root + "/wav_image");
     return ok ? 0 : 1;
 }

@@ -19,12 +19,14 @@ rm -rf "$dir/seeds"
 "$dir/make_fuzz_seeds" "$dir/seeds" || { echo "fuzz seeds: cannot be made"; exit 1; }
 
 failed=0
-for target in report_decoding script_parser; do
+for target in report_decoding script_parser wav_image; do
     corpus="$dir/corpus/$target"
     mkdir -p "$corpus"
     log="$dir/$target.log"
     # New inputs go to the first folder; the seeds are only read.
-    if (cd "$dir" && "./fuzz_$target" -max_total_time="$seconds" -max_len=4096 \
+    max_len=4096
+    [ "$target" = wav_image ] && max_len=65536
+    if (cd "$dir" && "./fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" \
             -print_final_stats=1 "corpus/$target" "seeds/$target") >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
         echo "fuzz_$target: ${runs:-?} executions in ${seconds} s, no crash"

@@ -421,6 +421,9 @@ TEST(SoundService, HostileImagesAreJudgedWithoutReadingPastThem) {
         {"PCM data claiming 4 GB", Wav({1, 1, 8000, 16, 2, {}}, Bytes(800, 0x11), 0xFFFFFFFF),
          true},
         {"a RIFF size claiming 4 GB", riffClaims4Gb, true},
+        // Found by fuzzing: SDL decodes it to no buffer at all.
+        {"less than one frame of ten channels",
+         Wav({1, 10, 8000, 16, 20, {}}, Bytes{0x52, 0x49, 0x00}, 0x50), true},
     };
     for (const auto& [name, image, playable] : cases) {
         const Bytes copy = image;
