@@ -20,7 +20,10 @@ rm -rf "$dir/seeds"
 
 failed=0
 for target in report_decoding script_parser wav_image; do
+    # Each run starts from the seeds alone: a corpus grown over many runs
+    # would spend the time budget replaying itself.
     corpus="$dir/corpus/$target"
+    rm -rf "$corpus"
     mkdir -p "$corpus"
     log="$dir/$target.log"
     # New inputs go to the first folder; the seeds are only read.
