@@ -351,6 +351,7 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
     const Bytes longLow = PcmTone(1, 16, 1, 48000, 1.0, 500);
     const Bytes shortHigh = PcmTone(1, 16, 1, 48000, 0.2, 2000);
     const Bytes broken(40, 0x42);
+    const Bytes noFrames = PcmTone(1, 16, 2, 44100, 0.0);
     std::vector<int16_t> heard = Capture([&] {
         ASSERT_TRUE(PrepareWavImage(longLow.data(), longLow.size()));
         PlayWavImage(longLow.data(), longLow.size());
@@ -362,9 +363,13 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
         SleepMs(200);
         PlayWavImage(broken.data(), broken.size());
         SleepMs(400);
+        PlayWavImage(longLow.data(), longLow.size());
+        SleepMs(200);
+        PlayWavImage(noFrames.data(), noFrames.size());
+        SleepMs(200);
     });
     const std::vector<Segment> segments = Segments(heard);
-    ASSERT_EQ(segments.size(), 2u);
+    ASSERT_EQ(segments.size(), 3u);
 
     // First: low, cut at a buffer's start by the high one, which plays whole.
     const Segment& first = segments[0];
@@ -389,4 +394,8 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
     EXPECT_GT((cut - second.begin) * 1000.0 / kOutputRate, 150.0 - kBufferMs);
     EXPECT_NEAR(PitchHz(heard, cut + kCutFadeFrames, second.end), kAlertToneHz, 40.0);
     EXPECT_NEAR((second.end - cut) * 1000.0 / kOutputRate, kAlertToneMs, 25.0);
+
+    // Third: low again, silenced by a sound of no frames.
+    EXPECT_NEAR(segments[2].Ms(), 200.0, 2 * kBufferMs);
+    EXPECT_NEAR(PitchHz(heard, segments[2]), 500, 30);
 }
