@@ -6,6 +6,7 @@ packages=(
   build-essential cmake pkg-config     # the build
   libhidapi-dev libsdl2-dev            # the real remote and the sound
   libgtest-dev libbenchmark-dev        # tests and benchmarks
+  tmux                                 # plays the user at the keyboard in a test
 )
 
 missing=()

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: once plain, once under
 # AddressSanitizer with UndefinedBehaviorSanitizer, once under
-# ThreadSanitizer for the start-up reader thread. Ends with one line of totals
-# over every run.
+# ThreadSanitizer for the start-up reader thread. Checks the Debian package
+# of the plain build. Ends with one line of totals over every run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh || exit 1
@@ -39,7 +39,44 @@ run_suite() {
   failed=$((failed + fail))
 }
 
+# check_package <build dir>: the Debian package unpacks, holds what a user
+# needs, and the glowbrand in it runs and reports that no remote is there.
+check_package() {
+  local dir=$1 scratch problem=""
+  echo "=== Debian package ==="
+  scratch=$(mktemp -d)
+  if ! (cd "$dir" && cpack -G DEB -B "$scratch/out") >"$scratch/cpack.log" 2>&1; then
+    tail -n 20 "$scratch/cpack.log"
+    problem="cpack failed"
+  elif ! dpkg-deb -x "$scratch"/out/glowbrand_*.deb "$scratch/root"; then
+    problem="the package does not unpack"
+  else
+    local root=$scratch/root/usr file
+    for file in bin/glowbrand bin/glowbrand-virtual lib/udev/rules.d/70-glowbrand.rules \
+                share/glowbrand/sounds/{on0,off0,swing2,strike2}.wav; do
+      [ -e "$root/$file" ] || problem="$problem missing /usr/$file;"
+    done
+    mkdir "$scratch/play"
+    cp "$root"/share/glowbrand/sounds/*.wav "$scratch/play/" 2>/dev/null
+    local err status
+    err=$(cd "$scratch/play" && env -u DISPLAY -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy \
+          "$root/bin/glowbrand" </dev/null 2>&1 >/dev/null)
+    status=$?
+    if [ "$status" -ne 1 ] || [ "$err" != "Wii-Remote not found." ]; then
+      problem="$problem the packaged glowbrand said \"$err\" and exited with $status;"
+    fi
+  fi
+  rm -rf "$scratch"
+  if [ -n "$problem" ]; then
+    echo "Debian package: $problem"
+    failed=$((failed + 1))
+  else
+    passed=$((passed + 1))
+  fi
+}
+
 run_suite build "plain"
+check_package build
 run_suite build-asan "address,undefined sanitizers" -DGLOWBRAND_SANITIZE=address,undefined
 run_suite build-tsan "thread sanitizer" -DGLOWBRAND_SANITIZE=thread
 

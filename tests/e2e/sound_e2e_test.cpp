@@ -239,7 +239,7 @@ TEST(SoundEndToEnd, EachSoundStartsWithinABufferAndAnIterationAndCutsOffTheLast)
     };
     const double period = (points.back().second - points.front().second) /
                           (points.back().first - points.front().first);
-    EXPECT_NEAR(period, kBufferMs, 0.5) << "the disk driver does not play in real time";
+    EXPECT_NEAR(period, kBufferMs, 2.0) << "the disk driver does not play in real time";
 
     std::vector<int16_t> left(raw.size() / 4);
     for (size_t i = 0; i < left.size(); ++i) {

@@ -1,0 +1,116 @@
+#include "hid/virtual/keyboard_remote.h"
+
+#include <algorithm>
+#include <cstdint>
+
+namespace {
+
+constexpr uint8_t kCtrlC = 0x03;
+constexpr uint8_t kCtrlBackslash = 0x1C;
+constexpr uint8_t kEscape = 0x1B;
+
+}  // namespace
+
+KeyAction ActionForKey(uint8_t key) {
+    switch (key) {
+        case 'a':
+            return KeyAction::PressA;
+        case 'h':
+            return KeyAction::PressHome;
+        case 's':
+            return KeyAction::Swing;
+        case 'l':
+            return KeyAction::LongSwing;
+        case 'x':
+            return KeyAction::Hit;
+        case kCtrlC:
+            return KeyAction::Interrupt;
+        case kCtrlBackslash:
+            return KeyAction::Quit;
+        default:
+            return KeyAction::None;
+    }
+}
+
+void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs) {
+    const auto start = [&](Gesture gesture) {
+        remote.gesture = gesture;
+        remote.gestureStartMs = nowMs;
+    };
+    switch (action) {
+        case KeyAction::PressA:
+            remote.aHeldUntilMs = nowMs + kButtonHoldMs;
+            break;
+        case KeyAction::PressHome:
+            remote.homeHeldUntilMs = nowMs + kButtonHoldMs;
+            break;
+        case KeyAction::Swing:
+            start(Gesture::Swing);
+            break;
+        case KeyAction::LongSwing:
+            start(Gesture::LongSwing);
+            break;
+        case KeyAction::Hit:
+            start(Gesture::Hit);
+            break;
+        case KeyAction::None:
+        case KeyAction::Interrupt:
+        case KeyAction::Quit:
+            break;
+    }
+}
+
+KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, int64_t nowMs) {
+    for (int i = 0; i < length; ++i) {
+        if (bytes[i] == kEscape) {
+            return KeyAction::None;
+        }
+        const KeyAction action = ActionForKey(bytes[i]);
+        if (action == KeyAction::Interrupt || action == KeyAction::Quit) {
+            return action;
+        }
+        ApplyAction(remote, action, nowMs);
+    }
+    return KeyAction::None;
+}
+
+uint8_t ButtonsAt(const KeyboardRemote& remote, int64_t nowMs) {
+    uint8_t buttons = 0;
+    if (nowMs < remote.aHeldUntilMs) {
+        buttons |= kVirtualButtonA;
+    }
+    if (nowMs < remote.homeHeldUntilMs) {
+        buttons |= kVirtualButtonHome;
+    }
+    return buttons;
+}
+
+int BuildButtonsAccelReport(const KeyboardRemote& remote, int64_t nowMs, uint32_t tick,
+                            uint8_t* report) {
+    // A gesture long over stays over, however long the program runs.
+    const int64_t elapsedMs = std::min<int64_t>(nowMs - remote.gestureStartMs, INT32_MAX);
+    const AccelSample accel = AccelAt(remote.gesture, static_cast<int32_t>(elapsedMs), tick);
+    report[0] = kReportButtonsAccel;
+    report[1] = 0;  // D-pad, plus: no key drives them
+    report[2] = ButtonsAt(remote, nowMs);
+    report[3] = accel.x;
+    report[4] = accel.y;
+    report[5] = accel.z;
+    return kButtonsAccelLength;
+}
+
+int BuildButtonsReport(const KeyboardRemote& remote, int64_t nowMs, uint8_t* report) {
+    report[0] = kReportButtonsOnly;
+    report[1] = 0;
+    report[2] = ButtonsAt(remote, nowMs);
+    return kButtonsOnlyLength;
+}
+
+std::string StatusLine(uint8_t leds, bool rumble) {
+    std::string line = "LEDs ";
+    for (int led = 0; led < 4; ++led) {
+        line += (leds & (0x10 << led)) != 0 ? "[#]" : "[ ]";
+    }
+    line += rumble ? "  rumble ON" : "  rumble off";
+    return line;
+}
