@@ -180,7 +180,7 @@ Signal MakeStrike() {
     for (size_t i = 0; i < out.size(); ++i) {
         const double t = static_cast<double>(i) / kRate;
         const double white = White(noise);
-        const double flash = Run(burst, white, 2500, 0.7).high * std::exp(-t / 0.012) * 1.5;
+        const double flash = Run(burst, white, 2500, 0.7).high * std::exp(-t / 0.012);
         double ring = 0;
         for (int p = 0; p < 6; ++p) {
             ringPhase[p] += kTwoPi * ringHz[p] / kRate;
@@ -189,7 +189,7 @@ Signal MakeStrike() {
         // A spark is a single sample kick into a resonant filter: it rings
         // for a millisecond, like a snap.
         const double chance = 0.012 * std::exp(-t / 0.18) + 0.0015;
-        const double kick = (White(noise) + 1) * 0.5 < chance ? White(noise) * 30 : 0.0;
+        const double kick = (White(noise) + 1) * 0.5 < chance ? White(noise) * 6 : 0.0;
         const double crackle = Run(sparks, kick, 3800, 3.0).band;
         jitter += (White(noise) * 0.5 - jitter) * 0.002;
         const double body =

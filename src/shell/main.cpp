@@ -1,14 +1,16 @@
 // Glowbrand turns a Wii Remote into a blade of light and sound.
 //
-// One process, one main thread. Start-up opens the remote through tiny_hid
-// (a real device, a script or the keyboard, chosen at link time), sets its
-// report mode and checks on a short-lived reader thread that it really
-// reports. Then the blade controller runs: each iteration reads the newest
-// report, classifies the motion by the accelerometer's squared distance from
-// rest, handles A and Home and steps a small phase machine that sweeps the
-// LEDs and pulses the rumble. Every delay is a busy wait on the high-resolution
-// counter, so no report is read while an effect runs. Home ends the loop, the
-// link is closed and the exit status tells whether the remote was there.
+// One process, one main thread. Start-up reads four WAV files whole into fixed
+// slots (the sound service decodes them once, there and then), opens the
+// remote through tiny_hid (a real device, a script or the keyboard, chosen at
+// link time), sets its report mode and checks on a short-lived reader thread
+// that it really reports. Then the blade controller runs: each iteration reads
+// the newest report, classifies the motion by the accelerometer's squared
+// distance from rest, handles A and Home and steps a small phase machine that
+// starts sounds, sweeps the LEDs and pulses the rumble. Every delay is a busy
+// wait on the high-resolution counter, so no report is read while an effect
+// runs. Home ends the loop, the link is closed and the exit status tells
+// whether the sounds and the remote were there.
 //
 // Platform services go through src/platform/*.h; every tunable is in
 // src/config.h. To understand everything, start reading main().

@@ -239,7 +239,7 @@ TEST(SoundEndToEnd, EachSoundStartsWithinABufferAndAnIterationAndCutsOffTheLast)
     };
     const double period = (points.back().second - points.front().second) /
                           (points.back().first - points.front().first);
-    EXPECT_NEAR(period, kBufferMs, 0.5) << "the disk driver does not play in real time";
+    EXPECT_NEAR(period, kBufferMs, 2.0) << "the disk driver does not play in real time";
 
     std::vector<int16_t> left(raw.size() / 4);
     for (size_t i = 0; i < left.size(); ++i) {
@@ -286,23 +286,30 @@ TEST(SoundEndToEnd, EachSoundStartsWithinABufferAndAnIterationAndCutsOffTheLast)
         const auto [tone, first] = runs[i];
         const double outMs = outAt(first) - logOffset;
         const double latency = outMs - causes[i];
-        std::printf("%-6s report read %8.1f ms, first frame out %8.1f ms: %5.1f ms later\n",
-                    kNames[tone], causes[i], outMs, latency);
+        std::string around;  // the tones of the buffers around the start, for a failure
+        for (size_t b = first - std::min<size_t>(first, 3); b < std::min(first + 4, buffers); ++b) {
+            around += " " + std::to_string(ToneOf(left, b));
+        }
+        std::printf(
+            "%-6s report read %8.1f ms, first frame out %8.1f ms: %5.1f ms later;"
+            " buffers around:%s\n",
+            kNames[tone], causes[i], outMs, latency, around.c_str());
         // 1 ms for the clocks' own error: a poll every 0.2 ms, and the fit.
         EXPECT_GT(latency, -1.0) << kNames[tone];
         EXPECT_LT(latency, kBufferMs + iterationMs + 1.0) << kNames[tone];
 
         // Cut off: the buffer before was still the old tone, and after a
-        // 2.5 ms fade in the first buffer it is gone.
+        // 2.5 ms fade in the first buffer it is gone, up to the next sound.
         if (i > 0) {
             const int before = runs[i - 1].first;
             EXPECT_EQ(ToneOf(left, first - 1), before) << kNames[tone] << " came after silence";
-            const double oldPower =
-                Power(left, (first + 1) * kBufferFrames, 10 * kBufferFrames, kToneHz[before]);
-            const double newPower =
-                Power(left, (first + 1) * kBufferFrames, 10 * kBufferFrames, kToneHz[tone]);
-            EXPECT_LT(oldPower, newPower * 1e-4)
-                << kNames[before] << " plays on under " << kNames[tone];
+            const size_t end = i + 1 < runs.size() ? runs[i + 1].second : first + 20;
+            for (size_t b = first + 1; b < std::min(end, buffers); ++b) {
+                const size_t at = b * kBufferFrames;
+                EXPECT_LT(Power(left, at, kBufferFrames, kToneHz[before]),
+                          Power(left, at, kBufferFrames, kToneHz[tone]) * 1e-6)
+                    << kNames[before] << " plays on under " << kNames[tone] << " in buffer " << b;
+            }
         }
         // Played from its first frame, which is the buffer's first: once the
         // old tone has faded the samples are the file's own, from phase 0.

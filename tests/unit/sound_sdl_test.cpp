@@ -233,6 +233,11 @@ double PitchHz(const std::vector<int16_t>& x, const Segment& s) {
 
 constexpr double kBufferMs = kOutputBufferFrames * 1000.0 / kOutputRate;
 
+// The disk driver plays in real time only while its thread gets a processor:
+// a sound is given this much more than its length before the next one, so
+// that a busy machine cannot make the next cut it short.
+constexpr int kSettleMs = 300;
+
 }  // namespace
 
 TEST(SoundService, PlaysEveryEncodingSdlDecodesConvertedToTheDevice) {
@@ -260,7 +265,7 @@ TEST(SoundService, PlaysEveryEncodingSdlDecodesConvertedToTheDevice) {
         }
         for (const Case& c : cases) {
             PlayWavImage(c.image.data(), c.image.size());
-            SleepMs(static_cast<int>(c.ms) + 150);
+            SleepMs(static_cast<int>(c.ms) + kSettleMs);
         }
     });
     const std::vector<Segment> segments = Segments(heard);
@@ -310,7 +315,7 @@ TEST(SoundService, AnImageItCannotPlaySoundsTheAlertToneInstead) {
             const uint8_t* at = copy.empty() ? zeros.data() : copy.data();
             EXPECT_FALSE(PrepareWavImage(at, copy.size())) << name;
             PlayWavImage(at, copy.size());
-            SleepMs(kAlertToneMs + 120);
+            SleepMs(kAlertToneMs + kSettleMs);
         }
     });
     const std::vector<Segment> segments = Segments(heard);
@@ -338,7 +343,7 @@ TEST(SoundService, ADataChunkClaimingMoreThanThereIsPlaysWhatIsThere) {
             const Bytes copy = image;
             EXPECT_TRUE(PrepareWavImage(copy.data(), copy.size()));
             PlayWavImage(copy.data(), copy.size());
-            SleepMs(static_cast<int>(ms) + 150);
+            SleepMs(static_cast<int>(ms) + kSettleMs);
         }
     });
     const std::vector<Segment> segments = Segments(heard);
@@ -353,6 +358,7 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
     const Bytes longLow = PcmTone(1, 16, 1, 48000, 1.0, 500);
     const Bytes shortHigh = PcmTone(1, 16, 1, 48000, 0.2, 2000);
     const Bytes broken(40, 0x42);
+    const Bytes noFrames = PcmTone(1, 16, 2, 44100, 0.0);
     std::vector<int16_t> heard = Capture([&] {
         ASSERT_TRUE(PrepareWavImage(longLow.data(), longLow.size()));
         PlayWavImage(longLow.data(), longLow.size());
@@ -364,9 +370,13 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
         SleepMs(200);
         PlayWavImage(broken.data(), broken.size());
         SleepMs(400);
+        PlayWavImage(longLow.data(), longLow.size());
+        SleepMs(200);
+        PlayWavImage(noFrames.data(), noFrames.size());
+        SleepMs(200);
     });
     const std::vector<Segment> segments = Segments(heard);
-    ASSERT_EQ(segments.size(), 2u);
+    ASSERT_EQ(segments.size(), 3u);
 
     // First: low, cut at a buffer's start by the high one, which plays whole.
     const Segment& first = segments[0];
@@ -376,7 +386,9 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
     }
     ASSERT_LT(cut, first.end);
     EXPECT_EQ((cut - first.begin) % kOutputBufferFrames, 0u);
-    EXPECT_GT((cut - first.begin) * 1000.0 / kOutputRate, 150.0);
+    // How much of it was heard depends on how much processor the audio
+    // thread got in the 200 ms; what matters is that it played, then stopped.
+    EXPECT_GT((cut - first.begin) * 1000.0 / kOutputRate, 50.0);
     EXPECT_NEAR((first.end - cut) * 1000.0 / kOutputRate, 200.0, 1.0);
     const size_t afterFade = cut + kCutFadeFrames;
     EXPECT_NEAR(PitchHz(heard, afterFade, first.end), 2000, 30);
@@ -388,9 +400,14 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
         cut += kOutputBufferFrames;
     }
     ASSERT_LT(cut, second.end);
-    EXPECT_GT((cut - second.begin) * 1000.0 / kOutputRate, 150.0 - kBufferMs);
+    EXPECT_GT((cut - second.begin) * 1000.0 / kOutputRate, 50.0);
     EXPECT_NEAR(PitchHz(heard, cut + kCutFadeFrames, second.end), kAlertToneHz, 40.0);
     EXPECT_NEAR((second.end - cut) * 1000.0 / kOutputRate, kAlertToneMs, 25.0);
+
+    // Third: low again, silenced by a sound of no frames.
+    EXPECT_GT(segments[2].Ms(), 50.0);
+    EXPECT_LT(segments[2].Ms(), 500.0) << "the whole 1 s sound played";
+    EXPECT_NEAR(PitchHz(heard, segments[2]), 500, 30);
 }
 
 // What a folder of sounds may hold, judged from the slot as loaded: playable,

@@ -257,6 +257,12 @@ bool Decode(const uint8_t* image, size_t length, int16_t*& frames, size_t& frame
         channels = 2;
     }
     const size_t sourceBytes = sourceFrames * sampleBytes * channels;
+    if (sourceBytes == 0) {  // a sound of no frames: plays silence, still cuts off
+        SDL_FreeWAV(decoded);
+        frames = nullptr;
+        frameCount = 0;
+        return true;
+    }
 
     SDL_AudioCVT cvt{};
     const int built = SDL_BuildAudioCVT(&cvt, spec.format, static_cast<Uint8>(channels), spec.freq,
