@@ -278,10 +278,7 @@ bool Decode(const uint8_t* image, size_t length, int16_t*& frames, size_t& frame
         SDL_FreeWAV(decoded);
         return false;
     }
-    // No whole frame (a data chunk cut short): SDL may hand back no buffer.
-    if (sourceBytes > 0) {
-        std::memcpy(work, decoded, sourceBytes);
-    }
+    std::memcpy(work, decoded, sourceBytes);
     SDL_FreeWAV(decoded);
     size_t outBytes = sourceBytes;
     if (built == 1) {
