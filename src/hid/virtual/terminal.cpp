@@ -45,6 +45,14 @@ void EndOnSignal(int signal) {
     const int savedErrno = errno;
     RestoreTerminal();
     errno = savedErrno;
+    // The program may have its own way out for this signal (a quiet remote,
+    // its own exit status): hand the signal on to it.
+    const struct sigaction& previous = before[signal];
+    if ((previous.sa_flags & SA_SIGINFO) == 0 && previous.sa_handler != SIG_DFL &&
+        previous.sa_handler != SIG_IGN) {
+        previous.sa_handler(signal);
+        return;
+    }
     // SA_RESETHAND has made the default action current again: the signal
     // raised here ends the process as soon as the handler returns.
     raise(signal);
