@@ -332,7 +332,7 @@ TEST(SoundService, ADataChunkClaimingMoreThanThereIsPlaysWhatIsThere) {
     // all of it; it is cut to the two blocks that are really there.
     const Bytes huge = Wav(ImaFormat(), ImaBlocks(2), 0xFFFFFFF0);
     Bytes truncated = PcmTone(1, 16, 2, 44100, 0.1);
-    truncated.resize(truncated.size() - 44100 / 20 * 4);  // the last 50 ms lost
+    truncated.erase(truncated.end() - 44100 / 20 * 4, truncated.end());  // the last 50 ms lost
     Bytes riffSizeZero = PcmTone(1, 16, 1, 48000, 0.08);
     riffSizeZero[4] = riffSizeZero[5] = riffSizeZero[6] = riffSizeZero[7] = 0;
 
