@@ -77,10 +77,10 @@ KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, in
 uint8_t ButtonsAt(const KeyboardRemote& remote, int64_t nowMs) {
     uint8_t buttons = 0;
     if (nowMs < remote.aHeldUntilMs) {
-        buttons |= kVirtualButtonA;
+        buttons |= kButtonA;
     }
     if (nowMs < remote.homeHeldUntilMs) {
-        buttons |= kVirtualButtonHome;
+        buttons |= kButtonHome;
     }
     return buttons;
 }

@@ -7,11 +7,8 @@
 #include <cstdint>
 #include <string>
 
+#include "config.h"
 #include "hid/virtual/gestures.h"
-
-// Whole values of the second button byte.
-constexpr uint8_t kVirtualButtonA = 0x08;
-constexpr uint8_t kVirtualButtonHome = 0x80;
 
 // A key press holds its button this long: long enough to span several
 // reports, short enough to count as one press.
