@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev             # fuzzing (libFuzzer)
   valgrind                             # a whole session under valgrind
   tmux                                 # plays the user at the keyboard in a test
+  g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine
 )
 
 missing=()
