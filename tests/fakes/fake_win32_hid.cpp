@@ -1,0 +1,147 @@
+#include "fake_win32_hid.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "hid/windows/hid_calls.h"
+
+std::vector<FakeInterface> fakeInterfaces;
+std::deque<std::vector<uint8_t>> fakeHidPending;
+std::vector<FakeWrite> fakeHidWrites;
+int fakeHidTimedWaits = 0;
+std::function<void()> fakeHidOnWait;
+std::function<void()> fakeHidOnList;
+int fakeHidOpen = 0;
+int fakeHidInputBuffers = 0;
+bool fakeHidReadFails = false;
+
+namespace {
+
+int wakeSignal;  // its address is the one signal handed out
+
+FakeInterface* Find(const std::string& path) {
+    for (FakeInterface& i : fakeInterfaces) {
+        if (i.path == path && i.present) {
+            return &i;
+        }
+    }
+    return nullptr;
+}
+
+FakeInterface& Of(hidcalls::Device device) {
+    return *static_cast<FakeInterface*>(device);
+}
+
+}  // namespace
+
+void ResetFakeWin32Hid() {
+    fakeInterfaces = {
+        {.path = "wine-keyboard", .vendorId = 0x845E, .productId = 0x0001},
+        {.path = "wine-mouse", .vendorId = 0x845E, .productId = 0x0002},
+        {.path = "remote", .vendorId = 0x057E, .productId = 0x0306},
+    };
+    fakeHidPending.clear();
+    fakeHidWrites.clear();
+    fakeHidTimedWaits = 0;
+    fakeHidOnWait = nullptr;
+    fakeHidOnList = nullptr;
+    fakeHidInputBuffers = 0;
+    fakeHidReadFails = false;
+}
+
+namespace hidcalls {
+
+std::vector<std::string> ListInterfaces() {
+    if (fakeHidOnList) {
+        fakeHidOnList();
+    }
+    std::vector<std::string> paths;
+    for (const FakeInterface& i : fakeInterfaces) {
+        if (i.present) {
+            paths.push_back(i.path);
+        }
+    }
+    return paths;
+}
+
+bool Identify(const std::string& path, Identity& identity) {
+    const FakeInterface* i = Find(path);
+    if (i == nullptr) {
+        return false;
+    }
+    identity = {i->vendorId, i->productId};
+    return true;
+}
+
+Device Open(const std::string& path) {
+    FakeInterface* i = Find(path);
+    if (i == nullptr || !i->openable) {
+        return nullptr;
+    }
+    ++fakeHidOpen;
+    return i;
+}
+
+bool ReportLengths(Device device, int32_t& inputLength, int32_t& outputLength) {
+    inputLength = Of(device).inputLength;
+    outputLength = Of(device).outputLength;
+    return true;
+}
+
+void SetInputBuffers(Device, int32_t count) {
+    fakeHidInputBuffers = count;
+}
+
+int32_t Read(Device device, uint8_t* dest, int32_t capacity, int32_t timeoutMs, WakeSignal) {
+    const FakeInterface& i = Of(device);
+    if (fakeHidReadFails || !i.present || capacity < i.inputLength) {
+        return -1;
+    }
+    if (fakeHidPending.empty() && timeoutMs != 0) {
+        ++fakeHidTimedWaits;
+        if (fakeHidOnWait) {
+            fakeHidOnWait();
+        }
+    }
+    if (fakeHidPending.empty()) {
+        return 0;
+    }
+    std::vector<uint8_t> report = fakeHidPending.front();
+    fakeHidPending.pop_front();
+    report.resize(static_cast<size_t>(i.inputLength), 0);
+    std::memcpy(dest, report.data(), report.size());
+    return i.inputLength;
+}
+
+WriteResult Write(Device device, const uint8_t* report, int32_t length, int32_t) {
+    const FakeInterface& i = Of(device);
+    fakeHidWrites.push_back({"write", {report, report + length}});
+    if (!i.present) {
+        return WriteResult::Failed;
+    }
+    const bool padded = length == i.outputLength;
+    if ((padded && i.rejectsPadded) || (!padded && i.rejectsExact)) {
+        return WriteResult::LengthRejected;
+    }
+    return WriteResult::Sent;
+}
+
+bool SetOutputReport(Device device, const uint8_t* report, int32_t length) {
+    const FakeInterface& i = Of(device);
+    fakeHidWrites.push_back({"set", {report, report + length}});
+    return i.present && i.controlWorks && length == i.outputLength;
+}
+
+void Close(Device) {
+    --fakeHidOpen;
+}
+
+WakeSignal NewWakeSignal() {
+    return &wakeSignal;
+}
+
+void Wake(WakeSignal) {}
+
+void ClearWake(WakeSignal) {}
+
+}  // namespace hidcalls

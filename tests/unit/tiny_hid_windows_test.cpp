@@ -1,0 +1,217 @@
+// The real Windows HID library over a Windows HID stack that lives in memory.
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "fake_win32_hid.h"
+#include "hid/tiny_hid.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+Bytes Report(uint8_t id, uint8_t x) {
+    return {id, 0x00, 0x00, x, 0x80, 0x9A};
+}
+
+int32_t Write(int32_t handle, Bytes report) {
+    report.resize(TINY_HID_BUFFER_SIZE, 0xEE);
+    uint32_t count = 0;
+    return WriteReport(handle, report.data(), &count);
+}
+
+Bytes Zeros(Bytes bytes, size_t length) {
+    bytes.resize(length, 0x00);
+    return bytes;
+}
+
+class WindowsHidTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ResetFakeWin32Hid();
+        handle = OpenHidHandle(0x057E, 0x0306);
+        ASSERT_GE(handle, 0);
+    }
+    void TearDown() override {
+        CloseHidHandle(handle);
+        EXPECT_EQ(fakeHidOpen, 0);
+    }
+    FakeInterface& Remote() { return fakeInterfaces.back(); }
+    int32_t handle = -1;
+    uint8_t buffer[TINY_HID_BUFFER_SIZE] = {};
+    uint32_t count = 0;
+};
+
+}  // namespace
+
+TEST(WindowsHidLibrary, OpensTheRemoteOrThePlusAndNothingElse) {
+    ResetFakeWin32Hid();
+    const int32_t remote = OpenHidHandle(0x057E, 0x0306);
+    EXPECT_GE(remote, 0);
+    EXPECT_EQ(fakeHidInputBuffers, 2) << "the system's queue is kept short";
+    CloseHidHandle(remote);
+
+    fakeInterfaces.back().productId = 0x0330;
+    const int32_t plus = OpenHidHandle(0x057E, 0x0306);
+    EXPECT_GE(plus, 0) << "the Remote Plus";
+    CloseHidHandle(plus);
+
+    fakeInterfaces.back().productId = 0x0337;  // another of the same maker's devices
+    EXPECT_EQ(OpenHidHandle(0x057E, 0x0306), -1);
+    fakeInterfaces.pop_back();
+    EXPECT_EQ(OpenHidHandle(0x057E, 0x0306), -1) << "wine's own devices never match";
+
+    ResetFakeWin32Hid();
+    fakeInterfaces.back().openable = false;
+    EXPECT_EQ(OpenHidHandle(0x057E, 0x0306), -1) << "a remote held elsewhere is no remote";
+    EXPECT_EQ(fakeHidOpen, 0);
+}
+
+TEST_F(WindowsHidTest, AReadDeliversTheNewestReportCutToWhatItsIdentifierCarries) {
+    for (uint8_t x = 1; x <= 55; ++x) {
+        fakeHidPending.push_back(Report(0x31, x));
+    }
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    EXPECT_EQ(count, 6u);
+    EXPECT_EQ(buffer[0], 0x31);
+    EXPECT_EQ(buffer[3], 55);
+    EXPECT_TRUE(fakeHidPending.empty());
+    EXPECT_EQ(fakeHidTimedWaits, 0);
+
+    fakeHidPending.push_back(Report(0x30, 0x77));
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 3);
+    fakeHidPending.push_back(Report(0x20, 0x00));
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 7) << "a status report";
+}
+
+TEST_F(WindowsHidTest, AReadWaitsForTheNextReportUntilCancelled) {
+    fakeHidOnWait = [] {
+        if (fakeHidTimedWaits == 3) {
+            fakeHidPending.push_back(Report(0x31, 0x77));
+        }
+    };
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    EXPECT_EQ(buffer[3], 0x77);
+    EXPECT_EQ(fakeHidTimedWaits, 3);
+
+    buffer[0] = 0xAB;
+    fakeHidOnWait = [this] {
+        if (fakeHidTimedWaits == 5) {
+            CancelReadReport(handle, 1);
+        }
+    };
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
+    EXPECT_EQ(buffer[0], 0xAB);
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0) << "cancelled until lifted";
+    EXPECT_EQ(fakeHidTimedWaits, 5);
+    CancelReadReport(handle, 0);
+    fakeHidPending.push_back(Report(0x31, 0x42));
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+}
+
+// Which length the stack takes is found on the first write and kept: the
+// exact length, else padded to the output length, else the control channel.
+TEST_F(WindowsHidTest, WritesFindTheWayTheStackTakesThemAndKeepIt) {
+    struct Case {
+        bool rejectsExact, rejectsPadded;
+        std::vector<FakeWrite> first, second;
+    };
+    const Bytes leds = {0x11, 0xF0};
+    const Bytes mode = {0x12, 0x00, 0x31};
+    const std::vector<Case> cases = {
+        {false, false, {{"write", leds}}, {{"write", mode}}},
+        {true, false, {{"write", leds}, {"write", Zeros(leds, 22)}}, {{"write", Zeros(mode, 22)}}},
+        {true,
+         true,
+         {{"write", leds}, {"write", Zeros(leds, 22)}, {"set", Zeros(leds, 22)}},
+         {{"set", Zeros(mode, 22)}}},
+    };
+    for (const Case& c : cases) {
+        CloseHidHandle(handle);
+        ResetFakeWin32Hid();
+        Remote().rejectsExact = c.rejectsExact;
+        Remote().rejectsPadded = c.rejectsPadded;
+        handle = OpenHidHandle(0x057E, 0x0306);
+        EXPECT_EQ(Write(handle, leds), 2);
+        ASSERT_EQ(fakeHidWrites.size(), c.first.size());
+        for (size_t i = 0; i < c.first.size(); ++i) {
+            EXPECT_EQ(fakeHidWrites[i].way, c.first[i].way) << i;
+            EXPECT_EQ(fakeHidWrites[i].bytes, c.first[i].bytes) << i;
+        }
+        fakeHidWrites.clear();
+        EXPECT_EQ(Write(handle, mode), 3);
+        ASSERT_EQ(fakeHidWrites.size(), 1u);
+        EXPECT_EQ(fakeHidWrites[0].way, c.second[0].way);
+        EXPECT_EQ(fakeHidWrites[0].bytes, c.second[0].bytes);
+    }
+    CloseHidHandle(handle);
+    ResetFakeWin32Hid();
+    handle = OpenHidHandle(0x057E, 0x0306);
+
+    // The remote comes back over a stack that rejects the kept way: the
+    // search starts again, and a write no way takes fails.
+    Remote().rejectsExact = true;
+    EXPECT_EQ(Write(handle, leds), 2);
+    fakeHidWrites.clear();
+    Remote().rejectsPadded = true;
+    Remote().controlWorks = false;
+    EXPECT_EQ(Write(handle, leds), -1);
+    ASSERT_EQ(fakeHidWrites.size(), 1u + 3u) << "the kept way, then all three";
+    EXPECT_EQ(fakeHidWrites.back().way, "set");
+}
+
+TEST_F(WindowsHidTest, RefusedReportsAndBadHandlesTouchNothing) {
+    for (const uint8_t id : {0x00, 0x0F, 0x1B, 0x20, 0x31, 0xFF}) {
+        EXPECT_EQ(Write(handle, {id, 0x01}), -1) << int{id};
+    }
+    for (const int32_t bad : {-1, 7, 8, 1000}) {
+        EXPECT_EQ(ReadReport(bad, buffer, &count), -1);
+        EXPECT_EQ(Write(bad, {0x11, 0xF0}), -1);
+        EXPECT_EQ(CloseHidHandle(bad), -1);
+    }
+    EXPECT_TRUE(fakeHidWrites.empty());
+}
+
+TEST_F(WindowsHidTest, AVanishedRemoteIsLookedForTwiceASecondAndReportedBack) {
+    EXPECT_EQ(Write(handle, {0x12, 0x00, 0x31}), 3);
+    fakeHidReadFails = true;
+    Remote().present = false;
+    CancelReadReport(handle, 1);
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
+    CancelReadReport(handle, 0);
+    EXPECT_EQ(fakeHidOpen, 0) << "the failed interface is released";
+    fakeHidReadFails = false;
+    EXPECT_EQ(Write(handle, {0x11, 0x70}), -1);
+    EXPECT_EQ(fakeHidWrites.size(), 1u) << "nothing goes to a gone remote";
+
+    int looks = 0;
+    fakeHidOnList = [&looks, this] {
+        if (++looks == 2) {
+            Remote().present = true;
+            fakeHidPending.push_back(Report(0x31, 0x42));
+        }
+    };
+    const auto start = std::chrono::steady_clock::now();
+    buffer[0] = 0xAB;
+    EXPECT_EQ(ReadReport(handle, buffer, &count), TINY_HID_REOPENED);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    EXPECT_EQ(buffer[0], 0xAB);
+    EXPECT_EQ(looks, 2);
+    // A lower bound only: the looks are half a second apart, not a busy loop.
+    EXPECT_GE(waited, std::chrono::milliseconds(900));
+    EXPECT_EQ(fakeHidWrites.size(), 1u) << "restoring the remote is the caller's";
+
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
+    EXPECT_EQ(buffer[3], 0x42);
+    EXPECT_EQ(Write(handle, {0x11, 0x10}), 2);
+}
+
+TEST_F(WindowsHidTest, AReadWaitingForAVanishedRemoteCanBeCancelledAndTheHandleClosed) {
+    fakeHidReadFails = true;
+    Remote().present = false;
+    fakeHidOnList = [this] { CancelReadReport(handle, 1); };
+    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
+    EXPECT_EQ(fakeHidOpen, 0);
+    EXPECT_EQ(CloseHidHandle(handle), 0);
+    handle = -1;
+}
