@@ -17,6 +17,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # Every program runs as it is, with no DLL beside it but Windows' own.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
-# ctest and test discovery run the Windows programs through wine's loader,
-# which Debian keeps off PATH.
-set(CMAKE_CROSSCOMPILING_EMULATOR /usr/lib/wine/wine64)
+# Every Windows program the build or ctest runs (the sound maker, the tests)
+# goes through wine's loader, which Debian keeps off PATH, in a wine prefix of
+# the build's own, without wine's noise and without its offers to install
+# .NET and a browser engine. scripts/wine-server.sh keeps the prefix's server
+# running across the tests.
+set(CMAKE_CROSSCOMPILING_EMULATOR env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all
+    WINEDLLOVERRIDES=mscoree,mshtml= /usr/lib/wine/wine64)

@@ -49,6 +49,11 @@ constexpr int32_t kReaderPauseSliceMs = 10;
 // shells report a process killed by one.
 constexpr int32_t kSignalExitBase = 128;
 
+// Windows ends a program whose console was closed (or whose user logs off)
+// as soon as its console handler returns; the handler holds it this long for
+// the main thread to leave the remote quiet. Windows itself allows about 5 s.
+constexpr int32_t kEndRequestGraceMs = 1000;
+
 // Player LED patterns: bit 4 is LED 1 ... bit 7 is LED 4.
 constexpr uint8_t kLedsNone = 0x00;
 constexpr uint8_t kLeds1 = 0x10;
