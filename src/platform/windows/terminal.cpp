@@ -6,8 +6,9 @@
 #include <string>
 
 // The console the keyboard remote reads its keys from: its input buffer with
-// line editing, echo and Ctrl+C processing off, so that every key arrives at
-// once and Ctrl+C as a key like any other.
+// line editing and echo off, so that every key arrives at once. Ctrl+C stays
+// the console's own: it becomes the console control event that ends the
+// program quietly, as it does without the keyboard remote.
 namespace {
 
 HANDLE input = INVALID_HANDLE_VALUE;
@@ -61,8 +62,7 @@ bool OpenTerminal() {
     }
     raw.store(true);
     const DWORD keysMode =
-        foundMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT |
-                                        ENABLE_PROCESSED_INPUT | ENABLE_MOUSE_INPUT);
+        foundMode & ~static_cast<DWORD>(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT | ENABLE_MOUSE_INPUT);
     if (!SetConsoleMode(input, keysMode)) {
         raw.store(false);
         return false;
