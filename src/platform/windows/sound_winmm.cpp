@@ -67,6 +67,12 @@ bool PrepareWavImage(const uint8_t* image, size_t length) {
     return sound.fit != WavFit::Unplayable;
 }
 
+// Preparing is a walk over a few chunk headers, and a copy only for an image
+// whose sizes overrun it: done at once, there is nothing to hand to a worker.
+void PrepareWavImageAhead(const uint8_t* image, size_t length) {
+    PrepareWavImage(image, length);
+}
+
 void PlayWavImage(const uint8_t* image, size_t length) {
     int32_t entry = FindPrepared(image, length);
     if (entry < 0) {
