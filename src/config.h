@@ -45,10 +45,6 @@ constexpr int32_t kReaderStopMs = 1000;
 // promptly once told to (a program ending on a signal waits for it).
 constexpr int32_t kReaderPauseSliceMs = 10;
 
-// A program ended by a signal exits with this plus the signal's number, as
-// shells report a process killed by one.
-constexpr int32_t kSignalExitBase = 128;
-
 // Player LED patterns: bit 4 is LED 1 ... bit 7 is LED 4.
 constexpr uint8_t kLedsNone = 0x00;
 constexpr uint8_t kLeds1 = 0x10;

@@ -2,7 +2,7 @@
 
 #include "config.h"
 #include "remote/remote_link.h"
-#include "shell/wait.h"
+#include "core/wait.h"
 #include "sound/sound_bank.h"
 
 namespace {

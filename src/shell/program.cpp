@@ -2,20 +2,24 @@
 
 #include "blade/blade.h"
 #include "config.h"
+#include "core/wait.h"
 #include "platform/console.h"
 #include "platform/message.h"
 #include "remote/probe.h"
 #include "remote/remote_link.h"
 #include "shell/termination.h"
-#include "shell/wait.h"
 #include "sound/sound_bank.h"
 
+namespace {
+
+// All four LEDs on for a moment: the remote says hello.
 void StartFlash() {
     SetLeds(kLedsAll);
     WaitMs(kFlashMs);
     SetLeds(kLedsNone);
 }
 
+// The boxed banner and the usage lines.
 void PrintBanner() {
     PrintText("###########################################\n");
     PrintText("#                                         #\n");
@@ -29,6 +33,8 @@ void PrintBanner() {
     PrintText("   Home button  ... Quit\n");
     PrintText("\n");
 }
+
+}  // namespace
 
 // A signal is carried out at the next wait or read, and at the checks below:
 // after loading and opening (which may have been under way) and after each
