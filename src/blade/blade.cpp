@@ -1,8 +1,8 @@
 #include "blade/blade.h"
 
 #include "config.h"
-#include "remote/remote_link.h"
 #include "core/wait.h"
+#include "remote/remote_link.h"
 #include "sound/sound_bank.h"
 
 namespace {
@@ -49,7 +49,7 @@ void CountDown(int32_t& counter, BladePhase& phase) {
         --counter;
     }
     if (counter == 0) {
-        phase = Ready;
+        phase = BladePhase::Ready;
     }
 }
 
@@ -77,7 +77,7 @@ MotionClass ClassifyMotion(int32_t energy) {
 // the same iteration, and a block whose turn has passed waits for the next.
 void RunBlade() {
     bool lit = false;
-    BladePhase phase = Off;
+    BladePhase phase = BladePhase::Off;
     int32_t counter = 0;
 
     for (;;) {
@@ -95,12 +95,12 @@ void RunBlade() {
             if (!lit) {
                 Ignite();
                 lit = true;
-                phase = Igniting;
+                phase = BladePhase::Igniting;
                 counter = kIgnitionIterations;
             } else {
                 Retract();
                 lit = false;
-                phase = Off;
+                phase = BladePhase::Off;
             }
         }
 
@@ -113,38 +113,38 @@ void RunBlade() {
             return;
         }
 
-        if (phase == Igniting) {
+        if (phase == BladePhase::Igniting) {
             CountDown(counter, phase);
         }
 
-        if (phase == Ready) {
+        if (phase == BladePhase::Ready) {
             if (motion == MotionClass::Swing) {
                 PlaySlot(SoundId::Swing);
                 counter = kMotionWindow;
-                phase = Swinging;
+                phase = BladePhase::Swinging;
             } else if (motion == MotionClass::Strike) {
                 PlaySlot(SoundId::Strike);
                 counter = kMotionWindow;
-                phase = Striking;
+                phase = BladePhase::Striking;
             }
         }
 
-        if (phase == Swinging) {
+        if (phase == BladePhase::Swinging) {
             CountDown(counter, phase);
             if (motion == MotionClass::Swing && counter < kSwingRetrigger) {
                 PlaySlot(SoundId::Swing);
                 counter = kMotionWindow;
-                phase = Swinging;
+                phase = BladePhase::Swinging;
             }
             if (motion == MotionClass::Strike) {
                 PlaySlot(SoundId::Strike);
                 StrikePulse();
                 counter = kMotionWindow;
-                phase = Striking;
+                phase = BladePhase::Striking;
             }
         }
 
-        if (phase == Striking) {
+        if (phase == BladePhase::Striking) {
             CountDown(counter, phase);
         }
 

@@ -1,5 +1,7 @@
 #include "shell/program.h"
 
+#include <cstdio>
+
 #include "blade/blade.h"
 #include "config.h"
 #include "core/wait.h"
@@ -12,6 +14,10 @@
 
 namespace {
 
+// Room for the version in the banner's box, between "version " and the
+// right-hand border.
+constexpr int kVersionWidth = 15;
+
 // All four LEDs on for a moment: the remote says hello.
 void StartFlash() {
     SetLeds(kLedsAll);
@@ -19,11 +25,20 @@ void StartFlash() {
     SetLeds(kLedsNone);
 }
 
+// The version, from the build, padded so that the box keeps its width.
+void PrintVersionLine() {
+    static_assert(sizeof(GLOWBRAND_VERSION) - 1 <= kVersionWidth, "the version overflows the box");
+    char line[64];
+    std::snprintf(line, sizeof line, "#   Glowbrand Test version %-*s#\n", kVersionWidth,
+                  GLOWBRAND_VERSION);
+    PrintText(line);
+}
+
 // The boxed banner and the usage lines.
 void PrintBanner() {
     PrintText("###########################################\n");
     PrintText("#                                         #\n");
-    PrintText("#   Glowbrand Test version 0.1            #\n");
+    PrintVersionLine();
     PrintText("#                  build 2006.12.8        #\n");
     PrintText("#                                         #\n");
     PrintText("###########################################\n");
