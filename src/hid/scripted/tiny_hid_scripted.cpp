@@ -18,8 +18,6 @@
 //                                         a read waits; handle -1: not back)
 // After a successful reopen come the restoring writes: the last mode and LED
 // reports written (if any), then rumble off, as ordinary write lines.
-#include <time.h>
-
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -30,6 +28,7 @@
 #include <iterator>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "hid/report_length.h"
@@ -210,8 +209,7 @@ int32_t DeliverDue(double now, uint8_t* buffer, uint32_t* count) {
 }
 
 void SleepNs(int64_t ns) {
-    timespec pause{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    nanosleep(&pause, nullptr);
+    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
 }
 
 }  // namespace
