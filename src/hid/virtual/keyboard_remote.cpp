@@ -32,6 +32,8 @@ KeyAction ActionForKey(uint8_t key) {
     }
 }
 
+namespace {
+
 void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs) {
     const auto start = [&](Gesture gesture) {
         remote.gesture = gesture;
@@ -59,6 +61,8 @@ void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs) {
             break;
     }
 }
+
+}  // namespace
 
 KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, int64_t nowMs) {
     for (int i = 0; i < length; ++i) {

@@ -42,13 +42,11 @@ struct KeyboardRemote {
 // is not a key of the help line does nothing.
 KeyAction ActionForKey(uint8_t key);
 
-// Applies a key's action at nowMs (ms since the remote was opened). A new
-// gesture replaces the one under way, as a hand can only make one at a time.
-void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs);
-
-// Applies every key in bytes[0..length). A terminal's escape sequence (arrow
-// and function keys) ends the chunk: its letters are not keys. Returns the
-// first Interrupt or Quit met, which also ends the chunk, else None.
+// Applies every key in bytes[0..length) at nowMs (ms since the remote was
+// opened). A new gesture replaces the one under way, as a hand can only make
+// one at a time. A terminal's escape sequence (arrow and function keys) ends
+// the chunk: its letters are not keys. Returns the first Interrupt or Quit
+// met, which also ends the chunk, else None.
 KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, int64_t nowMs);
 
 // The second button byte at nowMs.
