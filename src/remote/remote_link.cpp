@@ -17,17 +17,6 @@ static uint32_t writeCount;
 
 namespace {
 
-constexpr uint8_t kReportLeds = 0x11;
-constexpr uint8_t kReportMode = 0x12;
-constexpr uint8_t kReportRumble = 0x13;
-constexpr uint8_t kReportButtons = 0x30;
-constexpr uint8_t kReportButtonsAccel = 0x31;
-constexpr uint8_t kReportStatus = 0x20;
-
-// Shortest report that carries each decoded field set, identifier included.
-constexpr int32_t kButtonsLength = 3;
-constexpr int32_t kButtonsAccelLength = 6;
-
 // Writes belong to the thread that opened the link; the probe's reader thread
 // also polls and must not send behind its back.
 std::thread::id linkThread;
@@ -100,7 +89,7 @@ void DecodeReport(const uint8_t* report, int32_t length) {
     switch (report[0]) {
         case kReportButtons:
             if (length >= kButtonsLength) {
-                remoteState.buttons = report[2];
+                remoteState.buttons = report[kButtonsByte];
             }
             break;
         case kReportButtonsAccel:
@@ -109,10 +98,10 @@ void DecodeReport(const uint8_t* report, int32_t length) {
             if (length < kButtonsAccelLength) {
                 break;
             }
-            remoteState.buttons = report[2];
-            remoteState.accelX = report[3];
-            remoteState.accelY = report[4];
-            remoteState.accelZ = report[5];
+            remoteState.buttons = report[kButtonsByte];
+            remoteState.accelX = report[kAccelByte];
+            remoteState.accelY = report[kAccelByte + 1];
+            remoteState.accelZ = report[kAccelByte + 2];
             break;
         case kReportStatus:
             modeLost = true;

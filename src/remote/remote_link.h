@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "config.h"
+#include "hid/remote_protocol.h"
 
 // The decoded input of the remote, all 0 until the first report. Each byte is
 // atomic because the start-up probe's reader thread writes it while the main

@@ -71,7 +71,7 @@ TEST(KeyboardRemote, ReportsCarryButtonsInTheSecondByteAndMotionAfter) {
     EXPECT_EQ(report[4], rest.y);
     EXPECT_EQ(report[5], rest.z);
 
-    uint8_t buttons[kButtonsOnlyLength] = {};
+    uint8_t buttons[kButtonsLength] = {};
     Type(remote, "h", 200);
     ASSERT_EQ(BuildButtonsReport(remote, 210, buttons), 3);
     EXPECT_EQ(buttons[0], 0x30);

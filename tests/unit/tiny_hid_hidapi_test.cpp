@@ -5,6 +5,7 @@
 #include <chrono>
 
 #include "fake_hidapi.h"
+#include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 
 namespace {
@@ -13,7 +14,7 @@ class HidapiLibraryTest : public ::testing::Test {
 protected:
     void SetUp() override {
         ResetFakeHidapi();
-        handle = OpenHidHandle(0x057E, 0x0306);
+        handle = OpenHidHandle(kRemoteVendorId, kRemoteProductId);
         ASSERT_GE(handle, 0);
     }
     void TearDown() override {
@@ -34,7 +35,7 @@ std::vector<uint8_t> Report(uint8_t id, uint8_t x) {
 TEST(HidapiLibrary, NoDeviceIsMinusOne) {
     ResetFakeHidapi();
     fakeHidapiDevicePresent = false;
-    EXPECT_EQ(OpenHidHandle(0x057E, 0x0306), -1);
+    EXPECT_EQ(OpenHidHandle(kRemoteVendorId, kRemoteProductId), -1);
 }
 
 TEST_F(HidapiLibraryTest, AReadDeliversTheNewestOfTheQueuedReports) {

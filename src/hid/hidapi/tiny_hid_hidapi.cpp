@@ -18,7 +18,7 @@
 #include <mutex>
 #include <thread>
 
-#include "hid/report_length.h"
+#include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 
 namespace {
@@ -35,10 +35,6 @@ constexpr auto kReopenInterval = std::chrono::milliseconds(500);
 // read from returning.
 constexpr int kMaxDrain = 1024;
 constexpr int kMaxHandles = 8;
-
-constexpr uint8_t kReportLeds = 0x11;
-constexpr uint8_t kReportMode = 0x12;
-constexpr uint8_t kReportRumble = 0x13;
 
 struct Device {
     bool inUse = false;

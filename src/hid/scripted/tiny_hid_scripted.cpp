@@ -32,7 +32,7 @@
 #include <string>
 #include <vector>
 
-#include "hid/report_length.h"
+#include "hid/remote_protocol.h"
 #include "hid/scripted/script.h"
 #include "hid/tiny_hid.h"
 
@@ -43,10 +43,6 @@ constexpr int32_t kHandle = 0;
 constexpr int64_t kWaitSliceNs = 2'000'000;
 // Between looks for a gone remote, as in the real library.
 constexpr double kReopenIntervalMs = 500.0;
-
-constexpr uint8_t kReportLeds = 0x11;
-constexpr uint8_t kReportMode = 0x12;
-constexpr uint8_t kReportRumble = 0x13;
 
 std::mutex mutex;  // guards everything below but `cancel`
 Script script;
@@ -170,7 +166,7 @@ void TryReopen(double now) {
 // A real remote sends no data reports after an accessory came or went until
 // it is given a report mode again.
 bool Silenced(const ScriptReport& report) {
-    if (report.bytes[0] < 0x30 || report.bytes[0] > 0x3f) {
+    if (report.bytes[0] < kFirstDataReport || report.bytes[0] > kLastDataReport) {
         return false;
     }
     const auto after =
