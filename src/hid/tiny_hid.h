@@ -55,12 +55,10 @@ int32_t OpenHidHandle(int32_t vendorId, int32_t productId);
 int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count);
 
 /* Sends the output report whose identifier is buffer[0], cut to the length
- * the Wii Remote expects for that identifier, identifier included
- * (OutputReportLength in remote_protocol.h):
- *   0x10 0x11 0x12 0x13 0x14 0x15 0x19 0x1A: 2 bytes, except 0x12: 3 bytes
- *   0x16 0x18 (memory writes, speaker data): 22 bytes
- *   0x17 (memory read): 7 bytes
- * Any other identifier is refused unsent. Where the platform accepts reports
+ * the Wii Remote expects for that identifier, identifier included: the
+ * lengths of OutputReportLength in remote_protocol.h, from 2 bytes (LEDs,
+ * rumble) to 22 (memory writes, speaker data). Any other identifier is
+ * refused unsent. Where the platform accepts reports
  * of that length, nothing beyond it is sent: some Bluetooth stacks make the
  * remote reject padded reports. Where the platform only takes whole reports
  * of the device's declared output length, the library pads the report with
