@@ -8,9 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -19,6 +17,7 @@
 
 #include "config.h"
 #include "platform/sound.h"
+#include "read_file.h"
 #include "wav_writer.h"
 
 namespace {
@@ -124,8 +123,7 @@ std::vector<int16_t> Capture(const std::function<void()>& plays) {
     setenv("SDL_DISKAUDIOFILE", path, 1);
     plays();
     CloseSound();
-    std::ifstream file(path, std::ios::binary);
-    const std::string raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string raw = ReadFile(path);
     std::remove(path);
     std::vector<int16_t> left(raw.size() / 4);
     for (size_t i = 0; i < left.size(); ++i) {
