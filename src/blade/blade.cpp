@@ -7,34 +7,33 @@
 
 namespace {
 
-// The sound starts first and plays on while the LEDs run up, 1 -> 1-4, as
-// the blade extends; the rumble pulse closes the effect.
-void Ignite() {
-    PlaySlot(SoundId::On);
-    SetLeds(kLeds1);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds12);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds123);
-    WaitMs(kLedStepMs);
-    SetLeds(kLedsAll);
+// The LED patterns of a sweep, in order: up as the blade extends, down as it
+// retracts.
+constexpr int32_t kSweepSteps = 4;
+constexpr uint8_t kIgniteSweep[kSweepSteps] = {kLeds1, kLeds12, kLeds123, kLedsAll};
+constexpr uint8_t kRetractSweep[kSweepSteps] = {kLeds123, kLeds12, kLeds1, kLedsNone};
+
+// The sound starts first and plays on while the LEDs run through the
+// patterns, a step apart; the rumble pulse closes the effect.
+void Sweep(SoundId sound, const uint8_t (&patterns)[kSweepSteps]) {
+    PlaySlot(sound);
+    for (int32_t step = 0; step < kSweepSteps; ++step) {
+        if (step > 0) {
+            WaitMs(kLedStepMs);
+        }
+        SetLeds(patterns[step]);
+    }
     SetRumble(1);
     WaitMs(kEffectRumbleMs);
     SetRumble(0);
 }
 
+void Ignite() {
+    Sweep(SoundId::On, kIgniteSweep);
+}
+
 void Retract() {
-    PlaySlot(SoundId::Off);
-    SetLeds(kLeds123);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds12);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds1);
-    WaitMs(kLedStepMs);
-    SetLeds(kLedsNone);
-    SetRumble(1);
-    WaitMs(kEffectRumbleMs);
-    SetRumble(0);
+    Sweep(SoundId::Off, kRetractSweep);
 }
 
 void StrikePulse() {

@@ -39,18 +39,7 @@ void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms
     EXPECT_LT(gap, ms + kSlackMs) << earlier.rest << " -> " << later.rest;
 }
 
-const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
-const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70", "11 f0", "13 01", "13 00"};
-const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10", "11 00", "13 01", "13 00"};
 const std::vector<std::string> kPulse = {"13 01", "13 00"};
-
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
 
 }  // namespace
 

@@ -23,7 +23,7 @@
 #include <mutex>
 #include <thread>
 
-#include "hid/report_length.h"
+#include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 #include "hid/virtual/keyboard_remote.h"
 #include "platform/terminal.h"
@@ -31,9 +31,6 @@
 namespace {
 
 constexpr int32_t kHandle = 0;
-// The only device this library plays: a Wii Remote.
-constexpr int32_t kVendorId = 0x057E;
-constexpr int32_t kProductId = 0x0306;
 // A waiting read looks at its cancel flag at least this often.
 constexpr auto kWaitSlice = std::chrono::milliseconds(10);
 // After a stall this long (a suspended process), the reporter starts afresh
@@ -54,7 +51,9 @@ bool terminalTaken = false;  // once given back, the terminal is the shell's
 std::atomic<int32_t> cancel{0};
 std::atomic<uint8_t> leds{0};
 std::atomic<bool> rumble{false};
-std::atomic<uint8_t> reportMode{kReportButtonsOnly};
+// Until the program asks for buttons and accelerometer, a remote reports only
+// button changes.
+std::atomic<uint8_t> reportMode{kReportButtons};
 std::atomic<bool> statusWanted{false};
 std::atomic<bool> stopReporter{false};
 
@@ -164,7 +163,8 @@ void CleanUpAtExit() {
 }  // namespace
 
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
-    if (vendorId != kVendorId || productId != kProductId) {
+    // The only device this library plays: a Wii Remote.
+    if (vendorId != kRemoteVendorId || productId != kRemoteProductId) {
         return -1;
     }
     // One remote per process: once closed, the terminal is the shell's again.
@@ -225,14 +225,14 @@ extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* 
         return -1;
     }
     switch (buffer[0]) {
-        case 0x11:  // player LEDs in the high nibble
-            leds.store(buffer[1] & 0xF0);
+        case kReportLeds:
+            leds.store(buffer[1] & kLedsAll);
             break;
-        case 0x10:  // rumble, bit 0
-        case 0x13:
-            rumble.store((buffer[1] & 0x01) != 0);
+        case kReportRumbleOnly:
+        case kReportIrClock:
+            rumble.store((buffer[1] & kRumbleBit) != 0);
             break;
-        case 0x12:  // flags, then the report the remote should send
+        case kReportMode:  // flags, then the report the remote should send
             reportMode.store(buffer[2]);
             break;
         default:
