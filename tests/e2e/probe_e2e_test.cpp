@@ -53,3 +53,32 @@ TEST(ProbeEndToEnd, AReportingRemotePassesThenFlashesThenGreetsOnce) {
         << "the blade quits on its first Home";
     EXPECT_EQ(s.log.back().kind, "close");
 }
+
+// A real remote sends no motion until it is given the mode: a probe reading
+// first would judge a remote that was never asked.
+TEST(ProbeEndToEnd, TheModeIsSetBeforeTheFirstRead) {
+    const SessionResult s =
+        RunScripted("0-2000/10 31 00 00 80 80 9a\n1000-2000/10 31 00 80 80 80 9a\n");
+    ASSERT_EQ(s.status, 0);
+    ASSERT_GE(s.log.size(), 3u);
+    EXPECT_EQ(s.log[1].kind + " " + s.log[1].rest, "write 12 00 31") << "first after the open";
+    EXPECT_EQ(s.log[2].kind, "read");
+}
+
+// The reader pauses after each read for as long as the window lasts, so the
+// verdict rests on the first report whatever comes after it in the window.
+TEST(ProbeEndToEnd, TheVerdictRestsOnTheFirstReport) {
+    ExpectCannotOpen(
+        RunScripted("0 31 00 00 00 80 9a\n"
+                    "60-3000/10 31 00 00 80 80 9a\n"
+                    "1000-3000/10 31 00 80 80 80 9a\n"));  // Home, should it pass
+
+    const SessionResult s = RunScripted(
+        "0 31 00 00 80 80 9a\n"
+        "60-3000/10 31 00 00 00 80 9a\n"
+        "1000-3000/10 31 00 80 80 80 9a\n");
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.err, "");
+    EXPECT_EQ(LinesOf(s, "write", "11 f0").size(), 1u) << "a passed probe flashes";
+    EXPECT_EQ(LinesOf(s, "read", "31 00 00 80 80 9a").size(), 1u);
+}
