@@ -21,7 +21,7 @@ struct SessionSignal {
     int number = 0;
     std::string whenLogged;
     int delayMs = 0;
-    std::string keys;
+    std::string keys{};
 };
 
 // One line of the HID log: "<ms> <kind> <rest>", with the script time of a
