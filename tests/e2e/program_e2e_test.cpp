@@ -53,6 +53,17 @@ TEST(ProgramEndToEnd, WithoutARemoteSaysSoAndExitsWithOne) {
     EXPECT_EQ(s.log[0].rest, "057e 0306 -1");
 }
 
+TEST(ProgramEndToEnd, AtATerminalTheMessageWaitsForEnter) {
+    SessionSignal enter;
+    enter.delayMs = 300;
+    enter.keys = "\r";
+    const SessionResult s = RunScriptedWithSignal("absent\n", enter, SessionOptions{{}, {}, 5000});
+    EXPECT_FALSE(s.timedOut);
+    EXPECT_GE(s.signalToEndMs, 0.0) << "ended before Enter, without waiting for it";
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.err, "Wii-Remote not found.\n");
+}
+
 TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
     const SessionResult s = RunScripted(kAtRest + kHomeFrom1000);
     EXPECT_EQ(s.status, 0);
@@ -61,6 +72,10 @@ TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
     EXPECT_EQ(Writes(s), kStart);
     const std::vector<HidLogLine> writes = LinesOf(s, "write");
     ExpectSpacing(writes[1], writes[2], 200.0);
+    // The banner's first byte was out only once the flash had ended.
+    SessionResult atFirstOutput;
+    atFirstOutput.log = s.logAtFirstOutput;
+    EXPECT_EQ(Writes(atFirstOutput), kStart);
     ASSERT_FALSE(s.log.empty());
     EXPECT_EQ(s.log.back().kind, "close");
     // Home while dark quits at once.
