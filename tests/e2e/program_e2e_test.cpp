@@ -117,6 +117,26 @@ TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
     ExpectSpacing(w.back(), s.log.back(), 1000.0);
 }
 
+// A real remote sends low bits of its accelerometer in bits 5 and 6 of both
+// button bytes. Set in every report, they change nothing: the same session as
+// above, the same writes.
+TEST(ProgramEndToEnd, AccelerometerBitsInTheButtonBytesChangeNothing) {
+    const SessionResult s = RunScripted(
+        "0-12000/10 31 60 60 80 80 9a\n"       // at rest
+        "1000-1090/10 31 20 68 80 80 9a\n"     // A: ignite
+        "4500-4590/10 31 40 60 bc 80 80\n"     // swing
+        "4600-4640/10 31 60 60 ff 80 80\n"     // hit while swinging
+        "5600-5690/10 31 00 68 80 80 9a\n"     // A: retract
+        "6300-6390/10 31 60 68 80 80 9a\n"     // A: ignite
+        "7600-12000/10 31 20 e0 80 80 9a\n");  // Home while lit
+    ASSERT_FALSE(s.timedOut);
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(Writes(s), Concat({kStart, kIgnite, kPulse, kRetract, kIgnite, kRetract}));
+    // The program read them as sent.
+    EXPECT_FALSE(LinesOf(s, "read", "31 20 68 80 80 9a").empty());
+    EXPECT_FALSE(LinesOf(s, "read", "31 20 e0 80 80 9a").empty());
+}
+
 TEST(ProgramEndToEnd, AfterAnEffectTheNextReadIsFresh) {
     const SessionResult s = RunScripted(kAtRest +
                                         "1000-1090/10 31 00 08 80 80 9a\n"
