@@ -80,11 +80,8 @@ constexpr int32_t kOutputBufferFrames = 480;
 // under the new one's start, so a cut does not click.
 constexpr int32_t kCutFadeFrames = 120;
 
-// Longer sounds are cut to this length when prepared: a toy's sound lasts
-// seconds, and a decoded sound costs 192 kB per second of memory.
-constexpr int32_t kMaxSoundSeconds = 300;
-
-// Images kept decoded at a time; four slots need four.
+// Images kept decoded at a time, and handed to the worker at a time; four
+// slots need four.
 constexpr int32_t kMaxPreparedImages = 16;
 
 // The default alert tone, played for an image that cannot be played.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -141,7 +142,9 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
     }
     for (int waitedMs = 0;; ++waitedMs) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+        rusage usage{};
+        if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+            result.peakRssKb = usage.ru_maxrss;
             if (signalSent != Clock::time_point::max()) {
                 result.signalToEndMs =
                     std::chrono::duration<double, std::milli>(Clock::now() - signalSent).count();

@@ -39,6 +39,7 @@ struct SessionResult {
     std::vector<HidLogLine> log;
     std::string dir;            // the session's working directory, kept for a look
     double signalToEndMs = -1;  // from sending the signal to the process's end
+    long peakRssKb = -1;        // the process's peak resident memory, when it ended by itself
 };
 
 // Plays `script` through glowbrand-scripted and waits for it to end.

@@ -324,3 +324,79 @@ TEST(SoundEndToEnd, EachSoundStartsWithinABufferAndAnIterationAndCutsOffTheLast)
     }
     std::printf("buffer period %.3f ms, one iteration %.1f ms\n", period, iterationMs);
 }
+
+namespace {
+
+// A mono PCM WAV of `bytes` bytes of data at `rate`, 8 or 16 bits: a slow
+// ramp, so that every sample is heard.
+std::string RampWav(uint32_t rate, uint16_t bits, size_t bytes) {
+    std::string wav = "RIFF";
+    auto put = [&wav](uint32_t value, int count) {
+        for (int i = 0; i < count; ++i) {
+            wav.push_back(static_cast<char>(value >> (8 * i)));
+        }
+    };
+    put(static_cast<uint32_t>(36 + bytes), 4);
+    wav += "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);
+    put(1, 2);
+    put(rate, 4);
+    put(rate * bits / 8, 4);
+    put(bits / 8, 2);
+    put(bits, 2);
+    wav += "data";
+    put(static_cast<uint32_t>(bytes), 4);
+    for (size_t i = 0; i < bytes; ++i) {
+        wav.push_back(static_cast<char>(i / 64));
+    }
+    return wav;
+}
+
+}  // namespace
+
+// What the program holds is bounded by the files, not by how long they
+// play: 64 KB at the slowest legal rate, 1 Hz, is nine hours of sound, and a
+// full slot at 8 kHz 8-bit is 43 minutes. Each set is lit, swung, struck and
+// quit, so that every sound is prepared and played.
+TEST(SoundEndToEnd, MemoryStaysWithinWhatTheFilesHoldWhateverTheirRateOrLength) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "the sanitizer's own memory would be measured";
+#endif
+    const std::string script =
+        "0-3000/10 31 00 00 80 80 9a\n"
+        "400-410/10 31 00 08 80 80 9a\n"     // A: on
+        "1600-1610/10 31 00 00 bc 80 80\n"   // swing
+        "1700-1710/10 31 00 00 ff 80 80\n"   // strike
+        "2000-3000/10 31 00 80 80 80 9a\n";  // Home
+    struct Case {
+        const char* name;
+        uint32_t rate;
+        uint16_t bits;
+        size_t bytes;
+        long boundKb;
+    };
+    const size_t fullSlot = 20'971'519;
+    const Case cases[] = {
+        {"64 KB at 1 Hz", 1, 16, 65'536 - 44, 40'000},
+        {"full slots at 8 kHz 8-bit", 8000, 8, fullSlot - 44,
+         static_cast<long>(4 * 4 * fullSlot / 1024 + 30'000)},
+    };
+    for (const Case& c : cases) {
+        SessionOptions options;
+        options.soundFiles = false;
+        const std::string wav = RampWav(c.rate, c.bits, c.bytes);
+        for (const char* file : kFiles) {
+            options.files.emplace_back(file, wav);
+        }
+        const SessionResult s = RunScripted(script, options);
+        for (const char* file : kFiles) {
+            std::filesystem::remove(s.dir + "/" + file);
+        }
+        ASSERT_EQ(s.status, 0) << c.name << ": " << s.err;
+        EXPECT_EQ(LinesOf(s, "read").empty(), false) << c.name;
+        EXPECT_GT(s.peakRssKb, 0) << c.name;
+        EXPECT_LT(s.peakRssKb, c.boundKb) << c.name;
+        std::printf("%s: peak RSS %ld kB (bound %ld kB)\n", c.name, s.peakRssKb, c.boundKb);
+    }
+}
