@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev             # fuzzing (libFuzzer)
   valgrind                             # a whole session under valgrind
   tmux                                 # plays the user at the keyboard in a test
+  pulseaudio pulseaudio-utils          # tests only: a private sound server, parec
 )
 
 missing=()
