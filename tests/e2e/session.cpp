@@ -126,8 +126,10 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
             dup2(err, 2) < 0 || chdir(result.dir.c_str()) != 0) {
             _exit(127);
         }
-        char* argv[] = {const_cast<char*>(GLOWBRAND_SCRIPTED), nullptr};
-        execve(GLOWBRAND_SCRIPTED, argv, envp.data());
+        const char* program =
+            options.program.empty() ? GLOWBRAND_SCRIPTED : options.program.c_str();
+        char* argv[] = {const_cast<char*>(program), nullptr};
+        execve(program, argv, envp.data());
         _exit(127);
     }
     if (pid < 0) {
