@@ -283,9 +283,6 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
             continue;
         }
         last = tone;
-        if (std::getenv("LATENCY_DEBUG") != nullptr) {
-            std::fprintf(stderr, "tone %d at block %zu\n", tone, at / kBlock);
-        }
         for (size_t f = at - kBlock; f <= at + kBlock; ++f) {
             if (Misfit(left, f, tone) < 4.0) {
                 starts.push_back({tone, f});
@@ -293,14 +290,24 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
             }
         }
     }
-    size_t swing = 0;
-    size_t strike = 0;
+    // Each start belongs to the last press of its kind due before it; a
+    // press whose sound was not found is missed, not matched to the next.
+    std::vector<bool> used(swings.size() + strikes.size(), false);
     for (const auto& [tone, frame] : starts) {
         const double out = outAt(static_cast<double>(frame)) - logOffset;
-        if (tone == 2 && swing < swings.size()) {
-            figures.ms.push_back(out - (swings[swing++] + scriptOffset));
-        } else if (tone == 3 && strike < strikes.size()) {
-            figures.ms.push_back(out - (strikes[strike++] + scriptOffset));
+        if (tone != 2 && tone != 3) {
+            continue;
+        }
+        const std::vector<double>& presses = tone == 2 ? swings : strikes;
+        const size_t base = tone == 2 ? 0 : swings.size();
+        for (size_t i = presses.size(); i-- > 0;) {
+            if (presses[i] + scriptOffset <= out) {
+                if (!used[base + i]) {
+                    used[base + i] = true;
+                    figures.ms.push_back(out - (presses[i] + scriptOffset));
+                }
+                break;
+            }
         }
     }
     figures.missed = static_cast<int>(swings.size() + strikes.size() - figures.ms.size());
