@@ -29,6 +29,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <numbers>
 #include <sstream>
 #include <string>
@@ -206,12 +207,17 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
         if (!error && (sizes.empty() || size != sizes.back().value)) {
             sizes.push_back({now, size});
         }
+        // Only what was added is read: over a long session, reading the
+        // whole log each time would slow the polls and time everything late.
         const auto logSize = std::filesystem::file_size(hidLog, error);
-        if (!error && logSize != logBytes) {
-            logBytes = logSize;
-            const std::string log = ReadFile(hidLog);
-            const auto lines = static_cast<size_t>(std::count(log.begin(), log.end(), '\n'));
-            lineSeen.resize(lines, now);
+        if (!error && logSize > logBytes) {
+            std::ifstream file(hidLog, std::ios::binary);
+            file.seekg(static_cast<std::streamoff>(logBytes));
+            std::string added(logSize - logBytes, '\0');
+            file.read(added.data(), static_cast<std::streamsize>(added.size()));
+            added.resize(static_cast<size_t>(file.gcount()));
+            logBytes += added.size();
+            lineSeen.resize(lineSeen.size() + std::count(added.begin(), added.end(), '\n'), now);
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
