@@ -11,8 +11,8 @@ struct SessionOptions {
     std::vector<std::pair<std::string, std::string>> files;  // name, content: put in the cwd
     std::vector<std::pair<std::string, std::string>> env;    // added to the environment
     int timeoutMs = 30'000;                                  // then the process is killed
-    bool soundFiles = true;  // the built sound set in the cwd, before `files`
-    std::string program;     // another build of the program; "": glowbrand-scripted
+    bool soundFiles = true;    // the built sound set in the cwd, before `files`
+    std::string program = "";  // another build of the program; "": glowbrand-scripted
 };
 
 // A signal for the program, sent once its HID log holds a line containing
