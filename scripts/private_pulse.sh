@@ -2,7 +2,8 @@
 # tests and the benchmarks, apart from any server of the desktop's.
 #
 #   start_private_pulse    starts it and points the PulseAudio clients of this
-#                          shell at it; pulse_log is its debug log, whose
+#                          shell at it; pulse_log (exported as
+#                          GLOWBRAND_PULSE_LOG) is its debug log, whose
 #                          underrun lines count the clients' underruns
 #   stop_private_pulse     stops it and removes its folder
 # The sink is "glowbrand" at 48 kHz; its monitor is "glowbrand.monitor".
@@ -13,6 +14,7 @@ start_private_pulse() {
   export XDG_RUNTIME_DIR=$pulse_dir PULSE_RUNTIME_PATH=$pulse_dir/pulse
   export PULSE_STATE_PATH=$pulse_dir/state PULSE_SERVER=unix:$pulse_dir/pulse/native
   pulse_log=$pulse_dir/server.log
+  export GLOWBRAND_PULSE_LOG=$pulse_log
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
     --log-level=debug --log-target="file:$pulse_log" \
     -L "module-native-protocol-unix auth-anonymous=1" \
@@ -39,5 +41,5 @@ stop_private_pulse() {
   [ -n "${pulse_pid:-}" ] && kill "$pulse_pid" 2>/dev/null && wait "$pulse_pid" 2>/dev/null
   [ -n "${pulse_dir:-}" ] && rm -rf "$pulse_dir"
   pulse_pid="" pulse_dir=""
-  unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_STATE_PATH
+  unset PULSE_SERVER PULSE_RUNTIME_PATH PULSE_STATE_PATH GLOWBRAND_PULSE_LOG
 }

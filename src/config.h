@@ -90,6 +90,12 @@ constexpr const char* kSoundFileStrike = "strike2.wav";
 constexpr int32_t kOutputRate = 48'000;
 constexpr int32_t kOutputChannels = 2;
 constexpr int32_t kOutputBufferFrames = 192;
+// Through PulseAudio (and PipeWire's stand-in for it), SDL asks the server to
+// buffer just one period, and 4 ms did not hold there even at the machine's
+// own load: 5 and 9 server underruns in two 8 s runs, 256 to 384 frames up
+// to 11, 480 frames none (glowbrand-period-probe beside a private server,
+// load average 6). There the device gets the shortest that held.
+constexpr int32_t kPulseAudioBufferFrames = 480;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
 // under the new one's start, so a cut does not click.

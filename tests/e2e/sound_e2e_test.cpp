@@ -29,9 +29,11 @@ namespace {
 constexpr int kRate = kOutputRate;
 constexpr int kBufferFrames = kOutputBufferFrames;
 constexpr double kBufferMs = kBufferFrames * 1000.0 / kRate;
-// Through PulseAudio a frame also waits in the server's buffer, about one
-// period, and in the recording's fragment (2 ms asked for).
-constexpr double kPulseSlackMs = kBufferMs + 4.0;
+// Through PulseAudio the device's period is longer, a frame also waits in
+// the server's buffer, about one period, and in the recording's fragment
+// (2 ms asked for).
+constexpr double kPulsePeriodMs = kPulseAudioBufferFrames * 1000.0 / kRate;
+constexpr double kPulseSlackMs = kPulsePeriodMs - kBufferMs + kPulsePeriodMs + 4.0;
 
 // On, off, swing, strike: whole numbers of cycles per buffer, so each tone's
 // power in a buffer is blind to the others; the lowest at 300 Hz or above.
@@ -171,6 +173,10 @@ struct Listening {
     bool alignedToBuffers;  // frame 0 of the capture is a buffer's first
     double slackMs;         // the path's own buffering beyond the program's
     std::string script = kFourTones;
+    // The sound server's underruns so far, where it counts them: after one,
+    // a recording of its monitor may hold a stretch twice (the server plays
+    // it again on rewinding), so it cannot show the cut-offs.
+    std::function<int()> underruns = [] { return 0; };
 };
 
 // Plays the four tones and checks each one against the report that caused
@@ -191,6 +197,7 @@ void HearFourTones(const Listening& how) {
 
     SessionResult session;
     std::atomic<bool> done{false};
+    const int underrunsBefore = how.underruns();
     std::thread runner([&] {
         session = RunScripted(how.script, options);
         done = true;
@@ -216,6 +223,8 @@ void HearFourTones(const Listening& how) {
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     runner.join();
+    // Closing the stream at the end is one underrun of its own.
+    const int underruns = std::max(0, how.underruns() - underrunsBefore - 1);
     const std::string raw = ReadFile(how.capture);
     const std::string log = ReadFile(hidLog);
     std::filesystem::remove_all(scratch);
@@ -270,6 +279,18 @@ void HearFourTones(const Listening& how) {
         if (tone >= 0 && (runs.empty() || runs.back().first != tone)) {
             runs.push_back({tone, b * kBufferFrames});
         }
+    }
+    // A stretch the server played again shows as a sound coming back: only
+    // its first time counts.
+    if (underruns > 0) {
+        std::vector<std::pair<int, size_t>> firsts;
+        for (const auto& run : runs) {
+            if (std::none_of(firsts.begin(), firsts.end(),
+                             [&run](const auto& seen) { return seen.first == run.first; })) {
+                firsts.push_back(run);
+            }
+        }
+        runs = firsts;
     }
     std::vector<std::string> order;
     for (const auto& [tone, first] : runs) {
@@ -333,7 +354,7 @@ void HearFourTones(const Listening& how) {
         }
         // Cut off: the buffer before was still the old tone, and after a
         // short fade in the first buffer it is gone, up to the next sound.
-        if (i > 0) {
+        if (i > 0 && underruns == 0) {
             const int before = runs[i - 1].first;
             EXPECT_EQ(ToneAt(left, start - kBufferFrames - unsure), before)
                 << kNames[tone] << " came after silence";
@@ -348,6 +369,12 @@ void HearFourTones(const Listening& how) {
         }
     }
     std::printf("%.3f frames per ms, one iteration %.1f ms\n", framesPerMs, iterationMs);
+    if (underruns > 0) {
+        std::printf(
+            "the server underran %d times: sounds it played again were left out and "
+            "the cut-offs were not checked\n",
+            underruns);
+    }
 }
 
 }  // namespace
@@ -431,6 +458,21 @@ TEST(SoundEndToEnd, ThroughAPulseAudioServerEachSoundStartsPromptlyAndCutsOffThe
         pulse.framesOut = [](double bytes) { return bytes / 4; };
         pulse.alignedToBuffers = false;
         pulse.slackMs = kPulseSlackMs;
+        // scripts/private_pulse.sh names the server's log, which counts them.
+        const char* serverLog = std::getenv("GLOWBRAND_PULSE_LOG");
+        if (serverLog != nullptr) {
+            pulse.underruns = [log = std::string(serverLog)] {
+                const std::string text = ReadFile(log);
+                int count = 0;
+                for (const char* mark : {"Underrun on", "Implicit underrun"}) {
+                    for (size_t at = text.find(mark); at != std::string::npos;
+                         at = text.find(mark, at + 1)) {
+                        ++count;
+                    }
+                }
+                return count;
+            };
+        }
         // SDL's PulseAudio stream starts flowing about two seconds after the
         // device is opened (SDL 2.26 against PulseAudio 16): a sound before
         // then starts late. The presses come after that.

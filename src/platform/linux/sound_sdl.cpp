@@ -196,7 +196,9 @@ SDL_AudioDeviceID OpenOutput() {
     wanted.freq = kOutputRate;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = kOutputChannels;
-    wanted.samples = kOutputBufferFrames;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const bool pulse = driver != nullptr && std::strcmp(driver, "pulseaudio") == 0;
+    wanted.samples = pulse ? kPulseAudioBufferFrames : kOutputBufferFrames;
     wanted.callback = FillAudio;
     SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts for the hardware behind the callback.
