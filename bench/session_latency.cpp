@@ -397,8 +397,8 @@ int main(int argc, char** argv) {
     unsetenv("SDL_DISKAUDIOFILE");
     std::printf(
         "due -> first frame out, ms, over %d swings and %d strikes; device buffers: "
-        "ours %d frames, naive %d frames (SDL's default)\n",
-        cycles, cycles, kOutputBufferFrames, naiveFrames);
+        "ours %d frames (%d through PulseAudio), naive %d frames (SDL's default)\n",
+        cycles, cycles, kOutputBufferFrames, kPulseAudioBufferFrames, naiveFrames);
     std::printf("| %-20s | %6s | %6s | %6s | %6s | %6s | %13s |\n", "way", "p50", "p90", "p99",
                 "max", "missed", "due->read p50");
     std::printf(
