@@ -1,7 +1,7 @@
 // How fast a sound starts: PlaySlot's own call time, and the time from the
 // call to the sound's first frame being handed to the audio device, for our
-// way (decoded ahead, 480-frame buffer) and for two naive ones: decoding on
-// every play, and queueing with SDL's default buffer.
+// way (decoded ahead, the device period of config.h) and for two naive ones:
+// decoding on every play, and queueing with SDL's default buffer.
 //
 // Runs on SDL's dummy driver unless SDL_AUDIODRIVER says otherwise: it paces
 // the callback as a sound card would, without needing one.

@@ -17,6 +17,7 @@ test_packages=(
   valgrind                             # a whole session under valgrind
   tmux                                 # plays the user at the keyboard in a test
   file                                 # CPack's DEB generator reads the binaries with it
+  pulseaudio pulseaudio-utils          # tests only: a private sound server, parec
 )
 
 case "${1:-}" in

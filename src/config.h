@@ -47,21 +47,39 @@ constexpr const char* kSoundFileSwing = "swing2.wav";
 constexpr const char* kSoundFileStrike = "strike2.wav";
 
 // The audio device: SDL converts from this format to whatever the hardware
-// wants. 480 frames are exactly 10 ms, the lag a new sound may wait for the
-// buffer being played; SDL's default (about 46 ms) is audibly late for a swing.
+// wants. A new sound waits at most one period for the buffer being played;
+// SDL's default (about 46 ms) is audibly late for a swing.
+//
+// The period is the shortest that held up as well as 10 ms did with both
+// processors busy (bench/period.sh: 15 s per period, two busy loops on a
+// two-core machine that other builds were loading besides, so every figure
+// is noisy). Late callbacks / PulseAudio underruns per 15 s:
+//   frames   disk driver   PulseAudio (late / server underruns)
+//   128      354           87 / 260
+//   192      518           34 / 167
+//   256      261           66 / 375
+//   480      173           15 / 93
+// 192 frames (4 ms) is the only one of the three short periods whose length
+// is a whole number of milliseconds, the unit SDL's disk driver and dummy
+// driver sleep in: 128 and 256 frames run them fast (2 ms and 5 ms). Through
+// PulseAudio it underran clearly less than 128 or 256 frames did. No period
+// was free of underruns on that machine, 10 ms included.
 constexpr int32_t kOutputRate = 48'000;
 constexpr int32_t kOutputChannels = 2;
-constexpr int32_t kOutputBufferFrames = 480;
+constexpr int32_t kOutputBufferFrames = 192;
+// Through PulseAudio (and PipeWire's stand-in for it), SDL asks the server to
+// buffer just one period, and 4 ms did not hold there even at the machine's
+// own load: 5 and 9 server underruns in two 8 s runs, 256 to 384 frames up
+// to 11, 480 frames none (glowbrand-period-probe beside a private server,
+// load average 6). There the device gets the shortest that held.
+constexpr int32_t kPulseAudioBufferFrames = 480;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
 // under the new one's start, so a cut does not click.
 constexpr int32_t kCutFadeFrames = 120;
 
-// Longer sounds are cut to this length when prepared: a toy's sound lasts
-// seconds, and a decoded sound costs 192 kB per second of memory.
-constexpr int32_t kMaxSoundSeconds = 300;
-
-// Images kept decoded at a time; four slots need four.
+// Images kept decoded at a time, and handed to the worker at a time; four
+// slots need four.
 constexpr int32_t kMaxPreparedImages = 16;
 
 // The default alert tone, played for an image that cannot be played.

@@ -24,10 +24,12 @@ int32_t LoadSounds() {
         }
         soundLengths[id] = static_cast<size_t>(length);
     }
-    // Decoding takes milliseconds per megabyte: done now, no swing waits for it.
+    // Decoding takes milliseconds per megabyte: the service's worker does it
+    // while the remote is opened and probed and the LEDs flash, so that no
+    // swing waits for it and neither does start-up.
     if (result == 0) {
         for (int32_t id = 0; id < kSoundCount; ++id) {
-            PrepareWavImage(soundSlots[id], soundLengths[id]);
+            PrepareWavImageAhead(soundSlots[id], soundLengths[id]);
         }
     }
     return result;

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -128,8 +129,10 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
             dup2(err, 2) < 0 || chdir(result.dir.c_str()) != 0) {
             _exit(127);
         }
-        char* argv[] = {const_cast<char*>(GLOWBRAND_SCRIPTED), nullptr};
-        execve(GLOWBRAND_SCRIPTED, argv, envp.data());
+        const char* program =
+            options.program.empty() ? GLOWBRAND_SCRIPTED : options.program.c_str();
+        char* argv[] = {const_cast<char*>(program), nullptr};
+        execve(program, argv, envp.data());
         _exit(127);
     }
     if (terminalSide >= 0) {
@@ -148,7 +151,9 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
     }
     for (int waitedMs = 0;; ++waitedMs) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+        rusage usage{};
+        if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+            result.peakRssKb = usage.ru_maxrss;
             if (signalSent != Clock::time_point::max()) {
                 result.signalToEndMs =
                     std::chrono::duration<double, std::milli>(Clock::now() - signalSent).count();

@@ -14,7 +14,8 @@ struct SessionOptions {
     std::vector<std::pair<std::string, std::string>> files;  // name, content: put in the cwd
     std::vector<std::pair<std::string, std::string>> env;    // added to the environment
     int timeoutMs = 30'000;                                  // then the process is killed
-    bool soundFiles = true;  // the built sound set in the cwd, before `files`
+    bool soundFiles = true;    // the built sound set in the cwd, before `files`
+    std::string program = "";  // another build of the program; "": glowbrand-scripted
 };
 
 // A signal for the program, sent once its HID log holds a line containing
@@ -46,6 +47,7 @@ struct SessionResult {
     double signalToEndMs = -1;  // from sending the signal (or keys) to the process's end
     // The log as it stood when the first byte of standard output could be read.
     std::vector<HidLogLine> logAtFirstOutput;
+    long peakRssKb = -1;        // the process's peak resident memory, when it ended by itself
 };
 
 // Plays `script` through glowbrand-scripted and waits for it to end.

@@ -359,6 +359,24 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
     EXPECT_NEAR(PitchHz(heard, segments[2]), 500, 30);
 }
 
+// Handed to the worker, a sound is played as soon as it is ready: a play
+// that comes first waits for it, even behind a longer one, and it is heard
+// whole from its first frame.
+TEST(SoundService, ASoundPreparedAheadPlaysWholeOnceReady) {
+    const Bytes longOne = PcmTone(1, 8, 2, 44100, 20.0, 500);
+    const Bytes tone = PcmTone(1, 16, 1, 22050, 0.15);
+    std::vector<int16_t> heard = Capture([&] {
+        PrepareWavImageAhead(longOne.data(), longOne.size());
+        PrepareWavImageAhead(tone.data(), tone.size());
+        PlayWavImage(tone.data(), tone.size());
+        SleepMs(150 + kSettleMs);
+    });
+    const std::vector<Segment> segments = Segments(heard);
+    ASSERT_EQ(segments.size(), 1u);
+    EXPECT_NEAR(segments[0].Ms(), 150, 3.0);
+    EXPECT_NEAR(PitchHz(heard, segments[0]), kToneHz, 60.0);
+}
+
 // What a folder of sounds may hold, judged from the slot as loaded: playable,
 // or left to the alert tone. Each image is an exactly sized copy, so that a
 // read past its end is a sanitizer error; nothing is played or heard.
