@@ -1,11 +1,18 @@
 #!/usr/bin/env bash
-# Sets up, builds and runs the whole test suite: once plain, once under
+# Sets up, builds and runs the whole test suite, beside a private PulseAudio
+# server with a null sink: once plain, once under
 # AddressSanitizer with UndefinedBehaviorSanitizer, once under
 # ThreadSanitizer for the start-up reader thread. Checks the Debian package
 # of the plain build. Ends with one line of totals over every run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh || exit 1
+./scripts/setup.sh test || exit 1
+
+# The sound tests also listen through a PulseAudio server of their own.
+# shellcheck source=private_pulse.sh
+source scripts/private_pulse.sh
+start_private_pulse || exit 1
+trap stop_private_pulse EXIT
 
 jobs=$(nproc)
 passed=0
@@ -17,7 +24,9 @@ run_suite() {
   shift 2
   echo "=== $label ==="
   mkdir -p "$dir"
-  if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" &&
+  # Tests and benchmark on: the run command may have left them off in build/.
+  if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOWBRAND_TESTS=ON \
+           -DGLOWBRAND_BENCHMARKS=ON "$@" &&
          cmake --build "$dir" -j "$jobs"; } >"$dir/build.log" 2>&1; then
     tail -n 40 "$dir/build.log"
     echo "$label: build failed"

@@ -4,10 +4,6 @@
 
 #include <cstdint>
 
-// The Wii Remote's USB/Bluetooth identifiers.
-constexpr int32_t kRemoteVendorId = 0x057E;
-constexpr int32_t kRemoteProductId = 0x0306;
-
 // Input and output report buffers; no report may be longer.
 constexpr int kReportBufferSize = 256;
 
@@ -17,11 +13,6 @@ constexpr int kReportBufferSize = 256;
 constexpr int32_t kAccelRest = 128;
 constexpr int32_t kSwingThreshold = 3000;
 constexpr int32_t kStrikeThreshold = 15000;
-
-// Whole values of the second button byte; A or Home together with any other
-// button is deliberately ignored.
-constexpr uint8_t kButtonA = 0x08;
-constexpr uint8_t kButtonHome = 0x80;
 
 // Phase counters, in loop iterations (one iteration per report plus pacing).
 constexpr int32_t kIgnitionIterations = 80;  // motion is ignored while the blade extends
@@ -45,25 +36,10 @@ constexpr int32_t kReaderStopMs = 1000;
 // promptly once told to (a program ending on a signal waits for it).
 constexpr int32_t kReaderPauseSliceMs = 10;
 
-// A program ended by a signal exits with this plus the signal's number, as
-// shells report a process killed by one.
-constexpr int32_t kSignalExitBase = 128;
-
 // Windows ends a program whose console was closed (or whose user logs off)
 // as soon as its console handler returns; the handler holds it this long for
 // the main thread to leave the remote quiet. Windows itself allows about 5 s.
 constexpr int32_t kEndRequestGraceMs = 1000;
-
-// Player LED patterns: bit 4 is LED 1 ... bit 7 is LED 4.
-constexpr uint8_t kLedsNone = 0x00;
-constexpr uint8_t kLeds1 = 0x10;
-constexpr uint8_t kLeds12 = 0x30;
-constexpr uint8_t kLeds123 = 0x70;
-constexpr uint8_t kLedsAll = 0xF0;
-
-// Data reporting mode set at start-up: no flags, core buttons and accelerometer.
-constexpr uint8_t kReportModeFlags = 0x00;
-constexpr uint8_t kReportModeCoreAccel = 0x31;
 
 // Sound files, one per slot, read whole from the working directory at start-up.
 // A slot holds a whole WAV image; its last byte always stays 0.
@@ -75,21 +51,39 @@ constexpr const char* kSoundFileSwing = "swing2.wav";
 constexpr const char* kSoundFileStrike = "strike2.wav";
 
 // The audio device: SDL converts from this format to whatever the hardware
-// wants. 480 frames are exactly 10 ms, the lag a new sound may wait for the
-// buffer being played; SDL's default (about 46 ms) is audibly late for a swing.
+// wants. A new sound waits at most one period for the buffer being played;
+// SDL's default (about 46 ms) is audibly late for a swing.
+//
+// The period is the shortest that held up as well as 10 ms did with both
+// processors busy (bench/period.sh: 15 s per period, two busy loops on a
+// two-core machine that other builds were loading besides, so every figure
+// is noisy). Late callbacks / PulseAudio underruns per 15 s:
+//   frames   disk driver   PulseAudio (late / server underruns)
+//   128      354           87 / 260
+//   192      518           34 / 167
+//   256      261           66 / 375
+//   480      173           15 / 93
+// 192 frames (4 ms) is the only one of the three short periods whose length
+// is a whole number of milliseconds, the unit SDL's disk driver and dummy
+// driver sleep in: 128 and 256 frames run them fast (2 ms and 5 ms). Through
+// PulseAudio it underran clearly less than 128 or 256 frames did. No period
+// was free of underruns on that machine, 10 ms included.
 constexpr int32_t kOutputRate = 48'000;
 constexpr int32_t kOutputChannels = 2;
-constexpr int32_t kOutputBufferFrames = 480;
+constexpr int32_t kOutputBufferFrames = 192;
+// Through PulseAudio (and PipeWire's stand-in for it), SDL asks the server to
+// buffer just one period, and 4 ms did not hold there even at the machine's
+// own load: 5 and 9 server underruns in two 8 s runs, 256 to 384 frames up
+// to 11, 480 frames none (glowbrand-period-probe beside a private server,
+// load average 6). There the device gets the shortest that held.
+constexpr int32_t kPulseAudioBufferFrames = 480;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
 // under the new one's start, so a cut does not click.
 constexpr int32_t kCutFadeFrames = 120;
 
-// Longer sounds are cut to this length when prepared: a toy's sound lasts
-// seconds, and a decoded sound costs 192 kB per second of memory.
-constexpr int32_t kMaxSoundSeconds = 300;
-
-// Images kept decoded at a time; four slots need four.
+// Images kept decoded at a time, and handed to the worker at a time; four
+// slots need four.
 constexpr int32_t kMaxPreparedImages = 16;
 
 // The default alert tone, played for an image that cannot be played.

@@ -4,8 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
-// Decodes the WAV image of `length` bytes at `image` and converts it to the
-// output format, so that playing it later costs nothing. The image is read only
+// Decodes the WAV image of `length` bytes at `image` to 16-bit frames at its
+// own rate, so that playing it later only resamples it as it goes. The image is read only
 // within its length and must stay in place and unchanged while the program may
 // play it; preparing the same image again replaces what was kept of it.
 // Returns false when the image cannot be played (empty, not RIFF/WAVE,
@@ -13,10 +13,15 @@
 // alert tone instead. Opens the audio device on first use.
 bool PrepareWavImage(const uint8_t* image, size_t length);
 
+// Prepares the image as above on the service's own worker, and returns at
+// once: images handed over this way are prepared in turn while the caller
+// goes on. A play of one waits until it is prepared.
+void PrepareWavImageAhead(const uint8_t* image, size_t length);
+
 // Starts the image playing and returns at once, without waiting for the audio
 // device. The sound playing is cut off at the next audio buffer and the new one
-// plays from its first frame. An image not prepared before is prepared here,
-// which takes as long as decoding it.
+// plays from its first frame, whole. An image not prepared before is prepared
+// here, which takes as long as decoding it.
 void PlayWavImage(const uint8_t* image, size_t length);
 
 // Stops the sound, closes the audio device and forgets every prepared image.

@@ -1,7 +1,8 @@
 // Glowbrand turns a Wii Remote into a blade of light and sound.
 //
 // One process, one main thread. Start-up reads four WAV files whole into fixed
-// slots (the sound service decodes them once, there and then), opens the
+// slots (the sound service's worker decodes them once, while start-up goes
+// on; a sound played before it is ready waits for it), opens the
 // remote through tiny_hid (a real device, a script or the keyboard, chosen at
 // link time), sets its report mode and checks on a short-lived reader thread
 // that it really reports. Then the blade controller runs: each iteration reads
@@ -12,8 +13,9 @@
 // runs. Home ends the loop, the link is closed and the exit status tells
 // whether the sounds and the remote were there.
 //
-// Platform services go through src/platform/*.h; every tunable is in
-// src/config.h. To understand everything, start reading main().
+// Platform services go through src/platform/*.h, the busy wait and the
+// requests to end through src/core/wait.h; every tunable is in src/config.h.
+// To understand everything, start reading main().
 #include "shell/program.h"
 
 int main() {

@@ -1,7 +1,9 @@
 #include "session.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
@@ -78,13 +80,6 @@ std::vector<HidLogLine> ParseLog(const std::string& text) {
 
 }  // namespace
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
-
 SessionResult RunScripted(const std::string& script, const SessionOptions& options) {
     return RunScriptedWithSignal(script, SessionSignal{}, options);
 }
@@ -116,44 +111,70 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     const std::string outPath = result.dir + "/stdout";
     const std::string errPath = result.dir + "/stderr";
 
+    // Keys to type need a terminal on the program's standard input.
+    int terminal = -1;
+    int terminalSide = -1;
+    if (!signal.keys.empty() && openpty(&terminal, &terminalSide, nullptr, nullptr, nullptr) != 0) {
+        throw std::runtime_error("openpty failed");
+    }
     const pid_t pid = fork();
     if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
+        if (terminal >= 0) {
+            close(terminal);
+        }
+        const int in = terminalSide >= 0 ? terminalSide : open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
             dup2(err, 2) < 0 || chdir(result.dir.c_str()) != 0) {
             _exit(127);
         }
-        char* argv[] = {const_cast<char*>(GLOWBRAND_SCRIPTED), nullptr};
-        execve(GLOWBRAND_SCRIPTED, argv, envp.data());
+        const char* program =
+            options.program.empty() ? GLOWBRAND_SCRIPTED : options.program.c_str();
+        char* argv[] = {const_cast<char*>(program), nullptr};
+        execve(program, argv, envp.data());
         _exit(127);
+    }
+    if (terminalSide >= 0) {
+        close(terminalSide);
     }
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
+    const bool acts = signal.number != 0 || !signal.keys.empty();
 
     int status = 0;
     using Clock = std::chrono::steady_clock;
     Clock::time_point signalDue = Clock::time_point::max();
     Clock::time_point signalSent = Clock::time_point::max();
-    if (signal.number != 0 && signal.whenLogged.empty()) {
+    if (acts && signal.whenLogged.empty()) {
         signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
     }
     for (int waitedMs = 0;; ++waitedMs) {
-        if (waitpid(pid, &status, WNOHANG) == pid) {
+        rusage usage{};
+        if (wait4(pid, &status, WNOHANG, &usage) == pid) {
+            result.peakRssKb = usage.ru_maxrss;
             if (signalSent != Clock::time_point::max()) {
                 result.signalToEndMs =
                     std::chrono::duration<double, std::milli>(Clock::now() - signalSent).count();
             }
             break;
         }
-        if (signal.number != 0 && signalDue == Clock::time_point::max() &&
+        std::error_code noOutputYet;
+        if (result.logAtFirstOutput.empty() &&
+            std::filesystem::file_size(outPath, noOutputYet) > 0 && !noOutputYet) {
+            result.logAtFirstOutput = ParseLog(ReadFile(result.dir + "/hid.log"));
+        }
+        if (acts && signalDue == Clock::time_point::max() &&
             ReadFile(result.dir + "/hid.log").find(signal.whenLogged) != std::string::npos) {
             signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
         }
         if (signalSent == Clock::time_point::max() && Clock::now() >= signalDue) {
-            kill(pid, signal.number);
+            if (signal.keys.empty()) {
+                kill(pid, signal.number);
+            } else if (write(terminal, signal.keys.data(), signal.keys.size()) < 0) {
+                kill(pid, SIGKILL);  // shows as a status no test expects
+            }
             signalSent = Clock::now();
         }
         if (waitedMs >= options.timeoutMs) {
@@ -164,6 +185,9 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         }
         const timespec oneMs{0, 1'000'000};
         nanosleep(&oneMs, nullptr);
+    }
+    if (terminal >= 0) {
+        close(terminal);
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = ReadFile(outPath);
@@ -189,4 +213,16 @@ std::vector<std::string> Writes(const SessionResult& session) {
         writes.push_back(line.rest);
     }
     return writes;
+}
+
+const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
+const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70", "11 f0", "13 01", "13 00"};
+const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10", "11 00", "13 01", "13 00"};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
 }

@@ -3,23 +3,29 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "read_file.h"
 
 struct SessionOptions {
     std::vector<std::pair<std::string, std::string>> files;  // name, content: put in the cwd
     std::vector<std::pair<std::string, std::string>> env;    // added to the environment
     int timeoutMs = 30'000;                                  // then the process is killed
-    bool soundFiles = true;  // the built sound set in the cwd, before `files`
+    bool soundFiles = true;    // the built sound set in the cwd, before `files`
+    std::string program = "";  // another build of the program; "": glowbrand-scripted
 };
 
 // A signal for the program, sent once its HID log holds a line containing
-// whenLogged ("": once it has started), delayMs later.
+// whenLogged ("": once it has started), delayMs later. With keys instead, the
+// program's standard input is a terminal, and the keys are typed at it then.
 struct SessionSignal {
     int number = 0;
     std::string whenLogged;
     int delayMs = 0;
+    std::string keys{};
 };
 
 // One line of the HID log: "<ms> <kind> <rest>", with the script time of a
@@ -38,7 +44,10 @@ struct SessionResult {
     std::string err;
     std::vector<HidLogLine> log;
     std::string dir;            // the session's working directory, kept for a look
-    double signalToEndMs = -1;  // from sending the signal to the process's end
+    double signalToEndMs = -1;  // from sending the signal (or keys) to the process's end
+    // The log as it stood when the first byte of standard output could be read.
+    std::vector<HidLogLine> logAtFirstOutput;
+    long peakRssKb = -1;        // the process's peak resident memory, when it ended by itself
 };
 
 // Plays `script` through glowbrand-scripted and waits for it to end.
@@ -55,5 +64,12 @@ std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string&
 // The rest of every write, in order ("12 00 31", "11 f0", ...).
 std::vector<std::string> Writes(const SessionResult& session);
 
-// Reads a whole file; "" when it cannot be read.
-std::string ReadFile(const std::string& path);
+// The writes of the program's effects, as Writes() gives them: the start-up
+// (report mode, then the flash), and the ignition and retraction sweeps with
+// their rumble pulse.
+extern const std::vector<std::string> kStart;
+extern const std::vector<std::string> kIgnite;
+extern const std::vector<std::string> kRetract;
+
+// The parts one after the other.
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);

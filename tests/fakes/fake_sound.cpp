@@ -13,6 +13,10 @@ bool PrepareWavImage(const uint8_t* image, size_t length) {
     return true;
 }
 
+void PrepareWavImageAhead(const uint8_t* image, size_t length) {
+    soundCalls.push_back({"prepare ahead", image, length});
+}
+
 void PlayWavImage(const uint8_t* image, size_t length) {
     soundCalls.push_back({"play", image, length});
 }

@@ -7,7 +7,7 @@
 #include <vector>
 
 struct SoundCall {
-    std::string what;  // "prepare" or "play"
+    std::string what;  // "prepare", "prepare ahead" or "play"
     const uint8_t* image;
     size_t length;
 };

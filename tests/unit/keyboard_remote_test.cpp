@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "config.h"
+#include "blade/blade.h"
 
 namespace {
 
@@ -13,14 +13,12 @@ KeyAction Type(KeyboardRemote& remote, std::string_view keys, int64_t nowMs) {
                      static_cast<int>(keys.size()), nowMs);
 }
 
-int32_t ReportEnergy(const KeyboardRemote& remote, int64_t nowMs) {
+// How the program classes the motion of the report sent at nowMs.
+MotionClass ReportMotion(const KeyboardRemote& remote, int64_t nowMs) {
     uint8_t report[kButtonsAccelLength];
     BuildButtonsAccelReport(remote, nowMs, 0, report);
-    int32_t energy = 0;
-    for (int i = 3; i < 6; ++i) {
-        energy += (report[i] - 128) * (report[i] - 128);
-    }
-    return energy;
+    return ClassifyMotion(
+        MotionEnergy(report[kAccelByte], report[kAccelByte + 1], report[kAccelByte + 2]));
 }
 
 }  // namespace
@@ -71,35 +69,56 @@ TEST(KeyboardRemote, ReportsCarryButtonsInTheSecondByteAndMotionAfter) {
     EXPECT_EQ(report[4], rest.y);
     EXPECT_EQ(report[5], rest.z);
 
-    uint8_t buttons[kButtonsOnlyLength] = {};
+    uint8_t buttons[kButtonsLength] = {};
     Type(remote, "h", 200);
     ASSERT_EQ(BuildButtonsReport(remote, 210, buttons), 3);
     EXPECT_EQ(buttons[0], 0x30);
     EXPECT_EQ(buttons[2], 0x80);
 }
 
+// Decoded as the Linux kernel's driver does, the reports give back the full
+// 10-bit readings (bit 0 of Y and Z is not sent), and the buttons stay apart.
+TEST(KeyboardRemote, ReportsCarryTheAccelerometersLowBitsWhereARealRemoteDoes) {
+    KeyboardRemote remote;
+    Type(remote, "a", 0);
+    Type(remote, "x", 0);
+    uint8_t seen = 0;  // every accelerometer bit of the button bytes, set at least once
+    for (uint32_t tick = 0; tick < 200; ++tick) {
+        const int64_t nowMs = tick * kReportPeriodMs;
+        uint8_t r[kButtonsAccelLength];
+        BuildButtonsAccelReport(remote, nowMs, tick, r);
+        const int x = r[3] << 2 | (r[1] >> 5 & 0x3);
+        const int y = r[4] << 2 | (r[2] >> 4 & 0x2);
+        const int z = r[5] << 2 | (r[2] >> 5 & 0x2);
+        const FineAccelSample fine = FineAccelAt(remote.gesture, static_cast<int32_t>(nowMs), tick);
+        ASSERT_EQ(x, fine.x) << "tick " << tick;
+        ASSERT_EQ(y, fine.y & ~1) << "tick " << tick;
+        ASSERT_EQ(z, fine.z & ~1) << "tick " << tick;
+        ASSERT_EQ(r[1] & ~0x60, 0);
+        ASSERT_EQ(r[2] & ~kButtonsAccelBits, ButtonsAt(remote, nowMs));
+        seen |= (r[1] & 0x60) >> 4 | (r[2] & 0x60);  // X's in bits 1-2, Y's and Z's in 5-6
+    }
+    EXPECT_EQ(seen, 0x66) << "the low bits should follow the motion and the tremble";
+}
+
 TEST(KeyboardRemote, GestureKeysMoveTheRemoteFromTheKeyOn) {
     KeyboardRemote remote;
     Type(remote, "s", 5000);
-    EXPECT_LT(ReportEnergy(remote, 4990), kSwingThreshold);
-    const int32_t swingPeak = ReportEnergy(remote, 5000 + kSwingMs / 2);
-    EXPECT_GE(swingPeak, kSwingThreshold);
-    EXPECT_LT(swingPeak, kStrikeThreshold);
-    EXPECT_LT(ReportEnergy(remote, 5000 + kSwingMs), kSwingThreshold);
+    EXPECT_EQ(ReportMotion(remote, 4990), MotionClass::Still);
+    EXPECT_EQ(ReportMotion(remote, 5000 + kSwingMs / 2), MotionClass::Swing);
+    EXPECT_EQ(ReportMotion(remote, 5000 + kSwingMs), MotionClass::Still);
 
     // A hit in the middle of a swing takes over: a hand makes one motion.
     Type(remote, "s", 6000);
     Type(remote, "x", 6100);
-    EXPECT_GE(ReportEnergy(remote, 6100 + kHitRiseMs), kStrikeThreshold);
-    EXPECT_LT(ReportEnergy(remote, 6100 + kHitRiseMs + kHitFallMs), kSwingThreshold);
+    EXPECT_EQ(ReportMotion(remote, 6100 + kHitRiseMs), MotionClass::Strike);
+    EXPECT_EQ(ReportMotion(remote, 6100 + kHitRiseMs + kHitFallMs), MotionClass::Still);
 
     // Long after the hit the remote rests, however long the program has run.
-    EXPECT_LT(ReportEnergy(remote, 6100 + (int64_t{1} << 40)), kSwingThreshold);
+    EXPECT_EQ(ReportMotion(remote, 6100 + (int64_t{1} << 40)), MotionClass::Still);
 
     Type(remote, "l", 10'000);
-    const int32_t longSwing = ReportEnergy(remote, 11'000);
-    EXPECT_GE(longSwing, kSwingThreshold);
-    EXPECT_LT(longSwing, kStrikeThreshold);
+    EXPECT_EQ(ReportMotion(remote, 11'000), MotionClass::Swing);
 }
 
 TEST(KeyboardRemote, EscapeSequencesAndCtrlKeysEndTheChunk) {

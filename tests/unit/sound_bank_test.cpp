@@ -74,7 +74,7 @@ protected:
 
 }  // namespace
 
-TEST_F(SoundBank, LoadsAllFourWholeAndPreparesThem) {
+TEST_F(SoundBank, LoadsAllFourWholeAndHandsThemToBePreparedAhead) {
     for (int32_t id = 0; id < kSoundCount; ++id) {
         Write(kFiles[id], std::string("RIFF") + std::string(100 + id, static_cast<char>('a' + id)));
     }
@@ -84,7 +84,7 @@ TEST_F(SoundBank, LoadsAllFourWholeAndPreparesThem) {
         EXPECT_EQ(Slot(id),
                   std::string("RIFF") + std::string(100 + id, static_cast<char>('a' + id)));
         EXPECT_TRUE(SlotZeroFrom(id, soundLengths[id]));
-        EXPECT_EQ(soundCalls[id].what, "prepare");
+        EXPECT_EQ(soundCalls[id].what, "prepare ahead");
         EXPECT_EQ(soundCalls[id].image, soundSlots[id]);
         EXPECT_EQ(soundCalls[id].length, soundLengths[id]);
     }

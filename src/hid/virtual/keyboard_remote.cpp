@@ -32,6 +32,8 @@ KeyAction ActionForKey(uint8_t key) {
     }
 }
 
+namespace {
+
 void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs) {
     const auto start = [&](Gesture gesture) {
         remote.gesture = gesture;
@@ -59,6 +61,8 @@ void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs) {
             break;
     }
 }
+
+}  // namespace
 
 KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, int64_t nowMs) {
     for (int i = 0; i < length; ++i) {
@@ -89,27 +93,32 @@ int BuildButtonsAccelReport(const KeyboardRemote& remote, int64_t nowMs, uint32_
                             uint8_t* report) {
     // A gesture long over stays over, however long the program runs.
     const int64_t elapsedMs = std::min<int64_t>(nowMs - remote.gestureStartMs, INT32_MAX);
-    const AccelSample accel = AccelAt(remote.gesture, static_cast<int32_t>(elapsedMs), tick);
+    const FineAccelSample accel =
+        FineAccelAt(remote.gesture, static_cast<int32_t>(elapsedMs), tick);
+    // As a real remote sends them: X's two low bits in bits 5 and 6 of the
+    // first button byte (whose D-pad and plus no key drives), bit 1 of Y and
+    // of Z in bits 5 and 6 of the second; bit 0 of Y and Z is not sent.
     report[0] = kReportButtonsAccel;
-    report[1] = 0;  // D-pad, plus: no key drives them
-    report[2] = ButtonsAt(remote, nowMs);
-    report[3] = accel.x;
-    report[4] = accel.y;
-    report[5] = accel.z;
+    report[1] = static_cast<uint8_t>((accel.x & 0x3) << 5);
+    report[kButtonsByte] = ButtonsAt(remote, nowMs) |
+                           static_cast<uint8_t>((accel.y & 0x2) << 4 | (accel.z & 0x2) << 5);
+    report[kAccelByte] = static_cast<uint8_t>(accel.x >> 2);
+    report[kAccelByte + 1] = static_cast<uint8_t>(accel.y >> 2);
+    report[kAccelByte + 2] = static_cast<uint8_t>(accel.z >> 2);
     return kButtonsAccelLength;
 }
 
 int BuildButtonsReport(const KeyboardRemote& remote, int64_t nowMs, uint8_t* report) {
-    report[0] = kReportButtonsOnly;
+    report[0] = kReportButtons;
     report[1] = 0;
-    report[2] = ButtonsAt(remote, nowMs);
-    return kButtonsOnlyLength;
+    report[kButtonsByte] = ButtonsAt(remote, nowMs);
+    return kButtonsLength;
 }
 
 std::string StatusLine(uint8_t leds, bool rumble) {
     std::string line = "LEDs ";
     for (int led = 0; led < 4; ++led) {
-        line += (leds & (0x10 << led)) != 0 ? "[#]" : "[ ]";
+        line += (leds & (kLed1 << led)) != 0 ? "[#]" : "[ ]";
     }
     line += rumble ? "  rumble ON" : "  rumble off";
     return line;

@@ -1,0 +1,419 @@
+// The whole trip of a swing or a strike: from the report being due at the
+// remote to the first frame of its sound coming out, over one scripted
+// session of many swings and strikes at every phase of the loop. Runs the
+// same session through our program and through one built with the naive
+// sound service (bench/naive_sound.cpp), each through SDL's disk driver and,
+// when PULSE_SERVER names one, through a PulseAudio server (recorded from
+// the "glowbrand" sink's monitor with parec), all in one run so that the
+// ratios hold on a noisy machine.
+//
+//   glowbrand-session-latency <ours> <naive> [swings] [name:period:program...]
+//
+// The optional others are more builds to set beside them, with the device
+// period they were built with (e.g. an older build of ours).
+//
+// Each sound is a tone of its own, so a new sound shows in what came out as
+// a change of tone; the frames are timed as the capture file grows, on the
+// clock of the program's HID log.
+#include <SDL.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <numbers>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "config.h"
+#include "session.h"
+
+namespace {
+
+constexpr int kRate = kOutputRate;
+constexpr int kBlock = 192;                             // frames: each tone has whole cycles in it
+constexpr double kToneHz[4] = {500, 1000, 2000, 3000};  // on, off, swing, strike
+constexpr int kFadeFrames = kCutFadeFrames;
+
+double ToneSample(double hz, size_t f) {
+    return 0.5 * 32767 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kRate);
+}
+
+std::string ToneWav(double hz) {
+    const uint32_t frames = 5 * kRate;
+    std::string wav = "RIFF";
+    auto put = [&wav](uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) {
+            wav.push_back(static_cast<char>(value >> (8 * i)));
+        }
+    };
+    put(36 + frames * 2, 4);
+    wav += "WAVEfmt ";
+    put(16, 4);
+    put(1, 2);
+    put(1, 2);
+    put(kRate, 4);
+    put(kRate * 2, 4);
+    put(2, 2);
+    put(16, 2);
+    wav += "data";
+    put(frames * 2, 4);
+    for (uint32_t i = 0; i < frames; ++i) {
+        put(static_cast<uint16_t>(static_cast<int16_t>(std::lround(ToneSample(hz, i)))), 2);
+    }
+    return wav;
+}
+
+double Power(const std::vector<int16_t>& x, size_t begin, size_t count, double hz) {
+    const double k = 2 * std::cos(2 * std::numbers::pi * hz / kRate);
+    double s1 = 0;
+    double s2 = 0;
+    for (size_t i = begin; i < begin + count; ++i) {
+        const double s0 = x[i] + k * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return s1 * s1 + s2 * s2 - k * s1 * s2;
+}
+
+int ToneAt(const std::vector<int16_t>& x, size_t at) {
+    int best = -1;
+    double bestPower = 1e12 * (kBlock / 480.0) * (kBlock / 480.0);
+    for (int t = 0; t < 4; ++t) {
+        const double p = Power(x, at, kBlock, kToneHz[t]);
+        if (p > bestPower) {
+            best = t;
+            bestPower = p;
+        }
+    }
+    return best;
+}
+
+double Misfit(const std::vector<int16_t>& x, size_t start, int tone) {
+    double worst = 0;
+    for (size_t f = kFadeFrames; f < kBlock; ++f) {
+        worst = std::max(worst, std::abs(x[start + f] - ToneSample(kToneHz[tone], f)));
+    }
+    return worst;
+}
+
+double NowMs() {
+    using namespace std::chrono;
+    return duration<double, std::milli>(steady_clock::now().time_since_epoch()).count();
+}
+
+// The session: A, then, once the blade has extended, cycles of a swing and
+// a strike 150 ms later, about a second apart; then Home. The presses keep
+// to the remote's 10 ms grid of reports (between two of the rest, a press
+// would be read only now and then); the loop, slower than 10 ms by its own
+// work, drifts against that grid, so the presses fall at every phase of it.
+// A strike holds the blade for its rumble and its window, about half a second. Returns the script
+// and the due times of the swing and strike presses, in script ms.
+std::string Session(int cycles, std::vector<double>& swings, std::vector<double>& strikes) {
+    std::ostringstream script;
+    const int end = 4000 + cycles * 1010 + 2000;
+    script << "0-" << end << "/10 31 00 00 80 80 9a\n";
+    script << "1000-1010/10 31 00 08 80 80 9a\n";
+    for (int i = 0; i < cycles; ++i) {
+        const int swing = 4000 + i * 1010;
+        swings.push_back(swing);
+        strikes.push_back(swing + 150);
+        script << swing << "-" << swing + 40 << "/10 31 00 00 bc 80 80\n";
+        script << swing + 150 << "-" << swing + 190 << "/10 31 00 00 ff 80 80\n";
+    }
+    script << end - 1000 << "-" << end << "/10 31 00 80 80 80 9a\n";
+    return script.str();
+}
+
+struct Figures {
+    std::vector<double> ms;      // due -> first frame out
+    std::vector<double> readMs;  // due -> read, the loop's part of it
+    int missed = 0;              // presses whose sound was not found
+};
+
+struct Seen {
+    double wallMs;
+    double value;
+};
+
+// One run of the session through one program and one path.
+Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles) {
+    Figures figures;
+    std::vector<double> swings;
+    std::vector<double> strikes;
+    const std::string script = Session(cycles, swings, strikes);
+    char scratch[] = "/tmp/glowbrand-latency-XXXXXX";
+    if (mkdtemp(scratch) == nullptr) {
+        return figures;
+    }
+    const std::string capture = std::string(scratch) + "/capture.raw";
+    const std::string hidLog = std::string(scratch) + "/hid.log";
+    SessionOptions options;
+    options.program = program;
+    options.soundFiles = false;
+    options.timeoutMs = 120'000;
+    const char* const files[4] = {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav"};
+    for (int i = 0; i < 4; ++i) {
+        options.files.emplace_back(files[i], ToneWav(kToneHz[i]));
+    }
+    options.env = {{"GLOWBRAND_HIDLOG", hidLog}};
+    pid_t recorder = -1;
+    if (pulse) {
+        options.env.emplace_back("SDL_AUDIODRIVER", "pulseaudio");
+        recorder = fork();
+        if (recorder == 0) {
+            const int out = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+            if (out < 0 || dup2(out, 1) < 0) {
+                _exit(127);
+            }
+            execlp("parec", "parec", "--device=glowbrand.monitor", "--raw", "--format=s16le",
+                   "--rate=48000", "--channels=2", "--latency-msec=2", nullptr);
+            _exit(127);
+        }
+        std::error_code error;
+        for (int waited = 0; waited < 5000 && std::filesystem::file_size(capture, error) == 0;
+             waited += 10) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    } else {
+        options.env.emplace_back("SDL_AUDIODRIVER", "disk");
+        options.env.emplace_back("SDL_DISKAUDIOFILE", capture);
+    }
+
+    SessionResult session;
+    std::atomic<bool> done{false};
+    std::thread runner([&] {
+        session = RunScripted(script, options);
+        done = true;
+    });
+    std::vector<Seen> sizes;
+    std::vector<double> lineSeen;  // wall ms each complete log line was first seen
+    size_t logBytes = 0;
+    while (!done) {
+        const double now = NowMs();
+        std::error_code error;
+        const auto size = static_cast<double>(std::filesystem::file_size(capture, error));
+        if (!error && (sizes.empty() || size != sizes.back().value)) {
+            sizes.push_back({now, size});
+        }
+        // Only what was added is read: over a long session, reading the
+        // whole log each time would slow the polls and time everything late.
+        const auto logSize = std::filesystem::file_size(hidLog, error);
+        if (!error && logSize > logBytes) {
+            std::ifstream file(hidLog, std::ios::binary);
+            file.seekg(static_cast<std::streamoff>(logBytes));
+            std::string added(logSize - logBytes, '\0');
+            file.read(added.data(), static_cast<std::streamsize>(added.size()));
+            added.resize(static_cast<size_t>(file.gcount()));
+            logBytes += added.size();
+            lineSeen.resize(lineSeen.size() + std::count(added.begin(), added.end(), '\n'), now);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+    }
+    runner.join();
+    if (recorder > 0) {
+        kill(recorder, SIGTERM);
+        waitpid(recorder, nullptr, 0);
+    }
+    const std::string raw = ReadFile(capture);
+    const std::string log = ReadFile(hidLog);
+    std::filesystem::remove_all(scratch);
+    std::filesystem::remove_all(session.dir);
+
+    // The log's clock on ours, and the script's on the log's: a report is
+    // read at or after it is due.
+    double logOffset = 1e300;
+    double scriptOffset = 1e300;
+    std::istringstream lines(log);
+    std::string line;
+    std::vector<std::pair<double, double>> reads;  // script ms of the report, log ms
+    for (size_t i = 0; std::getline(lines, line) && i < lineSeen.size(); ++i) {
+        const double ms = std::atof(line.c_str());
+        logOffset = std::min(logOffset, lineSeen[i] - ms);
+        const size_t script = line.find(" @");
+        if (line.find(" read ") != std::string::npos && script != std::string::npos) {
+            const double due = std::atof(line.c_str() + script + 2);
+            scriptOffset = std::min(scriptOffset, ms - due);
+            reads.push_back({due, ms});
+        }
+    }
+    std::vector<std::pair<double, double>> points;  // frames out, wall ms
+    // The disk driver writes a buffer at a time through stdio: when the file
+    // grows, the buffer holding its last byte is being written, and its first
+    // frame went out then. The recording's frames came at an even pace.
+    const double bufferBytes = bufferFrames * 4.0;
+    for (const Seen& s : sizes) {
+        if (s.value > 0) {
+            const double frames =
+                pulse ? s.value / 4 : std::floor((s.value - 1) / bufferBytes) * bufferFrames;
+            points.push_back({frames, s.wallMs});
+        }
+    }
+    if (points.size() < 10) {
+        figures.missed = cycles * 2;
+        return figures;
+    }
+    points.pop_back();
+    auto outAt = [&points](double frame) {
+        for (size_t i = 1; i < points.size(); ++i) {
+            const auto [f0, t0] = points[i - 1];
+            const auto [f1, t1] = points[i];
+            if (f0 <= frame && frame <= f1) {
+                return t0 + (t1 - t0) * (frame - f0) / (f1 - f0);
+            }
+        }
+        return 1e300;
+    };
+
+    std::vector<int16_t> left(raw.size() / 4);
+    for (size_t i = 0; i < left.size(); ++i) {
+        std::memcpy(&left[i], raw.data() + 4 * i, 2);
+    }
+    // Each change of tone, at the frame from which it is the new tone's own.
+    std::vector<std::pair<int, size_t>> starts;
+    int last = -1;
+    for (size_t at = kBlock; at + 2 * kBlock < left.size(); at += kBlock) {
+        const int tone = ToneAt(left, at);
+        if (tone < 0 || tone == last) {
+            continue;
+        }
+        last = tone;
+        for (size_t f = at - kBlock; f <= at + kBlock; ++f) {
+            if (Misfit(left, f, tone) < 4.0) {
+                starts.push_back({tone, f});
+                break;
+            }
+        }
+    }
+    // Each start belongs to the last press of its kind due before it; a
+    // press whose sound was not found is missed, not matched to the next.
+    std::vector<bool> used(swings.size() + strikes.size(), false);
+    for (const auto& [tone, frame] : starts) {
+        const double out = outAt(static_cast<double>(frame)) - logOffset;
+        if (tone != 2 && tone != 3) {
+            continue;
+        }
+        const std::vector<double>& presses = tone == 2 ? swings : strikes;
+        const size_t base = tone == 2 ? 0 : swings.size();
+        for (size_t i = presses.size(); i-- > 0;) {
+            if (presses[i] + scriptOffset <= out) {
+                if (!used[base + i]) {
+                    used[base + i] = true;
+                    figures.ms.push_back(out - (presses[i] + scriptOffset));
+                }
+                break;
+            }
+        }
+    }
+    figures.missed = static_cast<int>(swings.size() + strikes.size() - figures.ms.size());
+    for (const std::vector<double>* presses : {&swings, &strikes}) {
+        for (const double due : *presses) {
+            const auto read = std::find_if(reads.begin(), reads.end(),
+                                           [due](const auto& r) { return r.first >= due; });
+            if (read != reads.end()) {
+                figures.readMs.push_back(read->second - (due + scriptOffset));
+            }
+        }
+    }
+    return figures;
+}
+
+double Percentile(std::vector<double> ms, double p) {
+    std::sort(ms.begin(), ms.end());
+    const auto at = static_cast<size_t>(std::ceil(p / 100.0 * ms.size())) - 1;
+    return ms[std::min(at, ms.size() - 1)];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc < 3) {
+        std::fprintf(stderr,
+                     "usage: %s <glowbrand-scripted> <glowbrand-scripted-naive> [swings] "
+                     "[name:period:program...]\n",
+                     argv[0]);
+        return 2;
+    }
+    const int cycles = argc > 3 ? std::atoi(argv[3]) : 40;
+    const char* server = std::getenv("PULSE_SERVER");
+    const bool havePulse = server != nullptr && server[0] != '\0';
+    struct Way {
+        std::string name;
+        std::string program;
+        bool pulse;
+        int frames = kOutputBufferFrames;
+    };
+    // The program runs in a folder of its own.
+    const std::string ours = std::filesystem::absolute(argv[1]);
+    const std::string naive = std::filesystem::absolute(argv[2]);
+    std::vector<Way> ways = {{"ours, disk driver", ours, false},
+                             {"naive, disk driver", naive, false}};
+    if (havePulse) {
+        ways.push_back({"ours, PulseAudio", ours, true});
+        ways.push_back({"naive, PulseAudio", naive, true});
+    }
+    // Other builds to compare, as name:period-frames:program.
+    for (int i = 4; i < argc; ++i) {
+        const std::string other = argv[i];
+        const size_t a = other.find(':');
+        const size_t b = other.find(':', a + 1);
+        if (a == std::string::npos || b == std::string::npos) {
+            continue;
+        }
+        const std::string program = std::filesystem::absolute(other.substr(b + 1));
+        const int frames = std::atoi(other.c_str() + a + 1);
+        ways.push_back({other.substr(0, a) + ", disk driver", program, false, frames});
+        if (havePulse) {
+            ways.push_back({other.substr(0, a) + ", PulseAudio", program, true, frames});
+        }
+    }
+    // The naive service asks for SDL's default buffer: as SDL gives it here.
+    SDL_LogSetOutputFunction([](void*, int, SDL_LogPriority, const char*) {}, nullptr);
+    int naiveFrames = 0;
+    setenv("SDL_DISKAUDIOFILE", "/dev/null", 1);
+    if (SDL_AudioInit("disk") == 0) {
+        SDL_AudioSpec wanted{};
+        wanted.freq = kOutputRate;
+        wanted.format = AUDIO_S16SYS;
+        wanted.channels = kOutputChannels;
+        wanted.callback = [](void*, Uint8* stream, int bytes) { SDL_memset(stream, 0, bytes); };
+        SDL_AudioSpec obtained{};
+        const SDL_AudioDeviceID device = SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+        naiveFrames = obtained.samples;
+        SDL_CloseAudioDevice(device);
+        SDL_AudioQuit();
+    }
+    unsetenv("SDL_DISKAUDIOFILE");
+    std::printf(
+        "due -> first frame out, ms, over %d swings and %d strikes; device buffers: "
+        "ours %d frames (%d through PulseAudio), naive %d frames (SDL's default)\n",
+        cycles, cycles, kOutputBufferFrames, kPulseAudioBufferFrames, naiveFrames);
+    std::printf("| %-20s | %6s | %6s | %6s | %6s | %6s | %13s |\n", "way", "p50", "p90", "p99",
+                "max", "missed", "due->read p50");
+    std::printf(
+        "|----------------------|--------|--------|--------|--------|--------|---------------|\n");
+    for (const Way& way : ways) {
+        const Figures f =
+            Run(way.program, way.pulse, way.program == naive ? naiveFrames : way.frames, cycles);
+        if (f.ms.empty()) {
+            std::printf("| %-20s | no sound found |\n", way.name.c_str());
+            continue;
+        }
+        std::printf("| %-20s | %6.1f | %6.1f | %6.1f | %6.1f | %6d | %13.1f |\n", way.name.c_str(),
+                    Percentile(f.ms, 50), Percentile(f.ms, 90), Percentile(f.ms, 99),
+                    Percentile(f.ms, 100), f.missed, Percentile(f.readMs, 50));
+        std::fflush(stdout);
+    }
+    return 0;
+}
