@@ -75,6 +75,30 @@ constexpr uint8_t kReportButtonsAccel = 0x31;  // core buttons and accelerometer
 constexpr uint8_t kFirstDataReport = 0x30;
 constexpr uint8_t kLastDataReport = 0x3F;
 
+// Length in bytes of input report `id` as the remote sends it, identifier
+// included, or 0 for an identifier it does not send. Windows hands every
+// report over at the interface's longest input length; the rest is padding.
+constexpr int InputReportLength(uint8_t id) {
+    switch (id) {
+        case 0x20:  // status
+            return 7;
+        case 0x21:  // memory read data
+            return 22;
+        case 0x22:  // acknowledgement of an output report
+            return 5;
+        case 0x30:  // core buttons
+            return 3;
+        case 0x31:  // buttons, accelerometer
+            return 6;
+        case 0x32:  // buttons, 8 extension bytes
+            return 11;
+        case 0x33:  // buttons, accelerometer, 12 IR bytes
+            return 18;
+        default:  // 0x34 to 0x3F: 21 bytes of data
+            return id >= 0x34 && id <= 0x3F ? 22 : 0;
+    }
+}
+
 // Where the fields sit in reports 0x30 and 0x31, and the shortest report that
 // carries them, identifier included.
 constexpr int kButtonsByte = 2;  // the second button byte; byte 1 holds the D-pad and plus
