@@ -57,6 +57,9 @@ SessionResult RunScripted(const std::string& script, const SessionOptions& optio
 SessionResult RunScriptedWithSignal(const std::string& script, const SessionSignal& signal,
                                     const SessionOptions& options = {});
 
+// The lines of a HID log's text.
+std::vector<HidLogLine> ParseLog(const std::string& text);
+
 // The log lines of one kind, optionally only those whose rest equals `rest`.
 std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string& kind,
                                 const std::string& rest = "");

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -64,25 +65,6 @@ HANDLE Inheritable(const std::string& path, DWORD access, DWORD disposition) {
                        disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
-std::vector<HidLogLine> ParseLog(const std::string& text) {
-    std::vector<HidLogLine> lines;
-    std::istringstream in(text);
-    std::string line;
-    while (std::getline(in, line)) {
-        HidLogLine parsed;
-        std::istringstream words(line);
-        words >> parsed.ms >> parsed.kind;
-        std::getline(words >> std::ws, parsed.rest);
-        const size_t at = parsed.rest.find(" @");
-        if (at != std::string::npos) {
-            parsed.scriptMs = std::stoll(parsed.rest.substr(at + 2));
-            parsed.rest.resize(at);
-        }
-        lines.push_back(parsed);
-    }
-    return lines;
-}
-
 // The C runtime writes "\r\n" to a file in text mode; the program's lines
 // are compared as they are on Linux.
 std::string WithoutCarriageReturns(std::string text) {
@@ -91,13 +73,6 @@ std::string WithoutCarriageReturns(std::string text) {
 }
 
 }  // namespace
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 SessionResult RunScripted(const std::string& script, const SessionOptions& options) {
     return RunScriptedWithSignal(script, SessionSignal{}, options);
@@ -160,23 +135,4 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     result.err = WithoutCarriageReturns(ReadFile(errPath));
     result.log = ParseLog(ReadFile(result.dir + "/hid.log"));
     return result;
-}
-
-std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string& kind,
-                                const std::string& rest) {
-    std::vector<HidLogLine> found;
-    for (const HidLogLine& line : session.log) {
-        if (line.kind == kind && (rest.empty() || line.rest == rest)) {
-            found.push_back(line);
-        }
-    }
-    return found;
-}
-
-std::vector<std::string> Writes(const SessionResult& session) {
-    std::vector<std::string> writes;
-    for (const HidLogLine& line : LinesOf(session, "write")) {
-        writes.push_back(line.rest);
-    }
-    return writes;
 }
