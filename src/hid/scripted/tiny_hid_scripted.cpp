@@ -196,7 +196,7 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     LoadScript();
     const char* logPath = std::getenv("GLOWBRAND_HIDLOG");
     if (logPath != nullptr && logPath[0] != '\0') {
-        logFile = std::fopen(logPath, "w");
+        logFile = std::fopen(logPath, "wb");
         if (logFile == nullptr) {
             Fail(std::string("cannot write log ") + logPath + ": " + std::strerror(errno));
         }

@@ -30,6 +30,14 @@
 
 namespace {
 
+// Ctrl+\ quits as a terminal would; Windows has no such signal, and its
+// console gives the key no meaning.
+#ifdef SIGQUIT
+constexpr int kQuitSignal = SIGQUIT;
+#else
+constexpr int kQuitSignal = 0;
+#endif
+
 constexpr int32_t kHandle = 0;
 // A waiting read looks at its cancel flag at least this often.
 constexpr auto kWaitSlice = std::chrono::milliseconds(10);
@@ -90,8 +98,8 @@ bool TakeKeys(KeyboardRemote& remote, int32_t timeoutMs) {
         ApplyKeys(remote, reinterpret_cast<const uint8_t*>(keys), got, MsSinceOpen(Clock::now()));
     if (end == KeyAction::Interrupt) {
         std::raise(SIGINT);
-    } else if (end == KeyAction::Quit) {
-        std::raise(SIGQUIT);
+    } else if (end == KeyAction::Quit && kQuitSignal != 0) {
+        std::raise(kQuitSignal);
     }
     return true;
 }
