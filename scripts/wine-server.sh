@@ -8,7 +8,9 @@
 # with its standard streams closed, serves every test instead.
 set -euo pipefail
 action=$1
-export WINEPREFIX=$(realpath -m "$2")/wine WINEDEBUG=-all WINEDLLOVERRIDES=mscoree,mshtml=
+# The same environment as the build's (cmake/mingw-w64-x86_64.cmake).
+export WINEPREFIX=$(realpath -m "$2")/wine WINEDEBUG=-all
+export WINEDLLOVERRIDES=mscoree,mshtml,winealsa.drv,winepulse.drv,wineoss.drv=
 case $action in
   start)
     mkdir -p "$WINEPREFIX"
