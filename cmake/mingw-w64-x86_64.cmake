@@ -19,11 +19,13 @@ set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 
 # Every Windows program the build or ctest runs (the sound maker, the tests)
 # goes through wine's loader, which Debian keeps off PATH, in a wine prefix of
-# the build's own. Without wine's noise, without its offers to install .NET
-# and a browser engine, and without its sound drivers, whose probing of ALSA
-# prints to the programs' standard error and holds up their first sound: as
-# the Linux tests play to SDL's dummy driver. scripts/wine-server.sh keeps the
-# prefix's server running across the tests.
+# the build's own, without wine's noise and its offers to install .NET and a
+# browser engine. Headless, as the Linux tests run without a display: no
+# desktop process (wine's explorer, which without a display stalls a message
+# box for 10 s now and then before it fails), and no sound drivers, whose
+# probing of ALSA prints to the programs' standard error, as the Linux tests
+# play to SDL's dummy driver. scripts/wine-server.sh keeps the prefix's
+# server running across the tests.
 set(GLOWBRAND_WINE_ENV WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all
-    WINEDLLOVERRIDES=mscoree,mshtml,winealsa.drv,winepulse.drv,wineoss.drv=)
+    WINEDLLOVERRIDES=mscoree,mshtml,explorer.exe,winealsa.drv,winepulse.drv,wineoss.drv=)
 set(CMAKE_CROSSCOMPILING_EMULATOR env ${GLOWBRAND_WINE_ENV} /usr/lib/wine/wine64)
