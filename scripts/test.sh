@@ -89,6 +89,47 @@ check_package build
 run_suite build-asan "address,undefined sanitizers" -DGLOWBRAND_SANITIZE=address,undefined
 run_suite build-tsan "thread sanitizer" -DGLOWBRAND_SANITIZE=thread
 
+# check_windows_zip <Windows build dir>: the zip a Windows user unpacks holds
+# the programs, the sounds and the use text, and its glowbrand.exe, run under
+# wine, reports that no remote is there.
+check_windows_zip() {
+  local dir=$1 scratch problem="" file
+  echo "=== Windows zip ==="
+  scratch=$(mktemp -d)
+  if ! cmake --build "$dir" --target windows-zip >"$scratch/zip.log" 2>&1; then
+    tail -n 20 "$scratch/zip.log"
+    problem="the windows-zip target failed"
+  else
+    local zip=("$PWD/$dir"/glowbrand-*-windows-x64.zip)
+    (cd "$scratch" && cmake -E tar xf "${zip[0]}") || problem="the zip does not unpack;"
+    local root=("$scratch"/glowbrand-*-windows-x64)
+    for file in glowbrand.exe glowbrand-virtual.exe on0.wav off0.wav swing2.wav strike2.wav \
+                README.txt; do
+      [ -e "${root[0]}/$file" ] || problem="$problem missing $file;"
+    done
+    ./scripts/wine-server.sh run "$dir" \
+      tests/windows/no_remote.sh "${root[0]}/glowbrand.exe" "${root[0]}" ||
+      problem="$problem the unpacked glowbrand.exe did not report a missing remote;"
+  fi
+  rm -rf "$scratch"
+  if [ -n "$problem" ]; then
+    echo "Windows zip: $problem"
+    failed=$((failed + 1))
+  else
+    passed=$((passed + 1))
+  fi
+}
+
+# The Windows build, cross-compiled with mingw-w64; its tests and the zip's
+# program run under wine, with one wine server kept for them all.
+windows_start=$(date +%s)
+./scripts/wine-server.sh start build-windows
+run_suite build-windows "Windows, under wine" -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake \
+  -DGLOWBRAND_BENCHMARKS=OFF
+check_windows_zip build-windows
+./scripts/wine-server.sh stop build-windows
+echo "Windows part: $(($(date +%s) - windows_start)) s"
+
 # run_check <command...>: one more pass or failure for a whole check.
 run_check() {
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
