@@ -111,9 +111,8 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     startup.hStdError = Inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
     std::string command = std::string("\"") + GLOWBRAND_SCRIPTED + "\"";
     PROCESS_INFORMATION process{};
-    const BOOL started =
-        CreateProcessA(GLOWBRAND_SCRIPTED, command.data(), nullptr, nullptr, TRUE, 0, env.data(),
-                       result.dir.c_str(), &startup, &process);
+    const BOOL started = CreateProcessA(GLOWBRAND_SCRIPTED, command.data(), nullptr, nullptr, TRUE,
+                                        0, env.data(), result.dir.c_str(), &startup, &process);
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
         CloseHandle(h);
     }

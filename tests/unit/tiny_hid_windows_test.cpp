@@ -36,7 +36,9 @@ protected:
         CloseHidHandle(handle);
         EXPECT_EQ(fakeHidOpen, 0);
     }
-    FakeInterface& Remote() { return fakeInterfaces.back(); }
+    FakeInterface& Remote() {
+        return fakeInterfaces.back();
+    }
     int32_t handle = -1;
     uint8_t buffer[TINY_HID_BUFFER_SIZE] = {};
     uint32_t count = 0;

@@ -18,7 +18,9 @@ protected:
               ("glowbrand-files-" + std::to_string(GetCurrentProcessId()));
         std::filesystem::create_directories(dir);
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
+    void TearDown() override {
+        std::filesystem::remove_all(dir);
+    }
     std::string Put(const std::string& name, const std::string& content) {
         const std::filesystem::path path = dir / name;
         std::ofstream(path, std::ios::binary) << content;
@@ -50,8 +52,8 @@ TEST_F(FileRulesTest, AnythingButARegularReadableFileIsMissing) {
 
     // A pipe with nobody writing to it would hold a read forever.
     const char* pipeName = "\\\\.\\pipe\\glowbrand-file-rules";
-    HANDLE pipe = CreateNamedPipeA(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 2, 64, 64, 0,
-                                   nullptr);
+    HANDLE pipe =
+        CreateNamedPipeA(pipeName, PIPE_ACCESS_DUPLEX, PIPE_TYPE_BYTE, 2, 64, 64, 0, nullptr);
     ASSERT_NE(pipe, INVALID_HANDLE_VALUE);
     EXPECT_EQ(ReadWholeFile(pipeName, dest, sizeof dest), -1);
     CloseHandle(pipe);

@@ -1,8 +1,8 @@
 // Without a desktop (here: wine with no display) a message cannot show as a
 // box and goes alone on a line to standard error, as on Linux.
-#include <gtest/gtest.h>
-
 #include "platform/message.h"
+
+#include <gtest/gtest.h>
 
 TEST(WindowsMessage, WithoutADesktopTheTextGoesAloneOnALineToStandardError) {
     testing::internal::CaptureStderr();

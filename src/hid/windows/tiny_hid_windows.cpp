@@ -171,10 +171,10 @@ bool SendAs(Device& d, WriteWay way, const uint8_t* report, int32_t length,
                                  kWriteBoundMs);
     } else {
         const std::vector<uint8_t> padded = Padded(report, length, d.outputLength);
-        result = hidcalls::SetOutputReport(d.device, padded.data(),
-                                           static_cast<int32_t>(padded.size()))
-                     ? hidcalls::WriteResult::Sent
-                     : hidcalls::WriteResult::Failed;
+        result =
+            hidcalls::SetOutputReport(d.device, padded.data(), static_cast<int32_t>(padded.size()))
+                ? hidcalls::WriteResult::Sent
+                : hidcalls::WriteResult::Failed;
     }
     return result == hidcalls::WriteResult::Sent;
 }

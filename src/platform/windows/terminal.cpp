@@ -20,8 +20,8 @@ size_t statusWidth = 0;  // of the line drawn last, to blank what a shorter one 
 
 void WriteAll(std::string_view text) {
     DWORD written = 0;
-    while (!text.empty() && WriteFile(output, text.data(), static_cast<DWORD>(text.size()),
-                                      &written, nullptr) &&
+    while (!text.empty() &&
+           WriteFile(output, text.data(), static_cast<DWORD>(text.size()), &written, nullptr) &&
            written > 0) {
         text.remove_prefix(written);
     }
