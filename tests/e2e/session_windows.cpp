@@ -109,21 +109,34 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     startup.hStdInput = Inheritable("NUL", GENERIC_READ, OPEN_EXISTING);
     startup.hStdOutput = Inheritable(outPath, GENERIC_WRITE, CREATE_ALWAYS);
     startup.hStdError = Inheritable(errPath, GENERIC_WRITE, CREATE_ALWAYS);
-    std::string command = std::string("\"") + GLOWBRAND_SCRIPTED + "\"";
+    const std::string program = options.program.empty() ? GLOWBRAND_SCRIPTED : options.program;
+    std::string command = "\"" + program + "\"";
     PROCESS_INFORMATION process{};
-    const BOOL started = CreateProcessA(GLOWBRAND_SCRIPTED, command.data(), nullptr, nullptr, TRUE,
-                                        0, env.data(), result.dir.c_str(), &startup, &process);
+    const BOOL started = CreateProcessA(program.c_str(), command.data(), nullptr, nullptr, TRUE, 0,
+                                        env.data(), result.dir.c_str(), &startup, &process);
     for (HANDLE h : {startup.hStdInput, startup.hStdOutput, startup.hStdError}) {
         CloseHandle(h);
     }
     if (!started) {
-        throw std::runtime_error("cannot start " + std::string(GLOWBRAND_SCRIPTED));
+        throw std::runtime_error("cannot start " + program);
     }
-    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(options.timeoutMs)) !=
-        WAIT_OBJECT_0) {
-        TerminateProcess(process.hProcess, 137);
-        WaitForSingleObject(process.hProcess, INFINITE);
-        result.timedOut = true;
+    // Watched a millisecond at a time, for the log as it stood when the
+    // first output appeared.
+    for (int waitedMs = 0;; ++waitedMs) {
+        if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0) {
+            break;
+        }
+        std::error_code noOutputYet;
+        if (result.logAtFirstOutput.empty() &&
+            std::filesystem::file_size(outPath, noOutputYet) > 0 && !noOutputYet) {
+            result.logAtFirstOutput = ParseLog(ReadFile(result.dir + "/hid.log"));
+        }
+        if (waitedMs >= options.timeoutMs) {
+            TerminateProcess(process.hProcess, 137);
+            WaitForSingleObject(process.hProcess, INFINITE);
+            result.timedOut = true;
+            break;
+        }
     }
     DWORD status = 0;
     GetExitCodeProcess(process.hProcess, &status);
