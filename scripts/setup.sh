@@ -9,6 +9,7 @@ packages=(
   clang libclang-rt-14-dev             # fuzzing (libFuzzer)
   valgrind                             # a whole session under valgrind
   tmux                                 # plays the user at the keyboard in a test
+  qemu-system-x86 busybox-static cpio  # tests only: the VM suite, a remote made in a kernel
 )
 
 missing=()
