@@ -2,6 +2,7 @@
 // a remote that vanishes and returns, reports of odd lengths.
 #include <gtest/gtest.h>
 
+#include "expectations.h"
 #include "session.h"
 
 namespace {
@@ -10,18 +11,6 @@ namespace {
 // reports: a loaded machine may read late, and a late read keeps only the
 // newest report.
 const std::string kAtRest = "0-9000/10 31 00 00 80 80 9a\n";
-
-const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
-const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70", "11 f0", "13 01", "13 00"};
-const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10", "11 00", "13 01", "13 00"};
-
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
 
 // Index in the log of the first line of `kind` (and `rest`, if given) at or
 // after `from`; the log's size if there is none.

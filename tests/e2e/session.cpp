@@ -57,7 +57,9 @@ std::vector<std::string> SessionEnvironment(
     return env;
 }
 
-std::vector<HidLogLine> ParseLog(const std::string& text) {
+}  // namespace
+
+std::vector<HidLogLine> ParseHidLog(const std::string& text) {
     std::vector<HidLogLine> lines;
     std::istringstream in(text);
     std::string line;
@@ -75,8 +77,6 @@ std::vector<HidLogLine> ParseLog(const std::string& text) {
     }
     return lines;
 }
-
-}  // namespace
 
 std::string ReadFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);
@@ -168,7 +168,7 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
-    result.log = ParseLog(ReadFile(result.dir + "/hid.log"));
+    result.log = ParseHidLog(ReadFile(result.dir + "/hid.log"));
     return result;
 }
 

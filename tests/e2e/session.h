@@ -55,5 +55,8 @@ std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string&
 // The rest of every write, in order ("12 00 31", "11 f0", ...).
 std::vector<std::string> Writes(const SessionResult& session);
 
+// The lines of a HID log in the scripted remote's format.
+std::vector<HidLogLine> ParseHidLog(const std::string& text);
+
 // Reads a whole file; "" when it cannot be read.
 std::string ReadFile(const std::string& path);

@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include "expectations.h"
 #include "session.h"
 
 namespace {
@@ -18,14 +19,6 @@ SessionResult RunSignalled(const std::string& script, int signal, const std::str
     SessionOptions options;
     options.timeoutMs = 8000;
     return RunScriptedWithSignal(script, SessionSignal{signal, logged, delayMs}, options);
-}
-
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
 }
 
 void ExpectEndedBySignal(const SessionResult& s, int signal) {

@@ -81,17 +81,18 @@ std::vector<uint8_t> ReportDescriptor() {
         {0x3F, 21, false},
     };
     std::vector<uint8_t> d = {
-        0x05, 0x01,              // usage page: generic desktop
-        0x09, 0x05,              // usage: game pad
-        0xA1, 0x01,              // collection: application
-        0x15, 0x00,              // logical minimum 0
-        0x26, 0xFF, 0x00,        // logical maximum 255
-        0x75, 0x08,              // report size: 8 bits
-        0x06, 0x00, 0xFF,        // usage page: vendor defined
+        0x05, 0x01,        // usage page: generic desktop
+        0x09, 0x05,        // usage: game pad
+        0xA1, 0x01,        // collection: application
+        0x15, 0x00,        // logical minimum 0
+        0x26, 0xFF, 0x00,  // logical maximum 255
+        0x75, 0x08,        // report size: 8 bits
+        0x06, 0x00, 0xFF,  // usage page: vendor defined
     };
     for (const Report& r : reports) {
-        const uint8_t item[] = {0x85, r.id, 0x95, r.bytes, 0x09, 0x01,
-                                static_cast<uint8_t>(r.output ? 0x91 : 0x81), 0x00};
+        const uint8_t item[] = {
+            0x85, r.id, 0x95, r.bytes, 0x09, 0x01, static_cast<uint8_t>(r.output ? 0x91 : 0x81),
+            0x00};
         d.insert(d.end(), std::begin(item), std::end(item));
     }
     d.push_back(0xC0);  // end collection
@@ -400,7 +401,8 @@ int main(int argc, char** argv) {
     std::fclose(file);
     const std::string error = ParseScript(text, r.script);
     if (!error.empty() || r.script.absent) {
-        std::fprintf(stderr, "%s: %s\n", argv[1], error.empty() ? "absent needs no remote" : error.c_str());
+        std::fprintf(stderr, "%s: %s\n", argv[1],
+                     error.empty() ? "absent needs no remote" : error.c_str());
         return 2;
     }
     r.log = std::fopen(argv[2], "w");
@@ -429,8 +431,9 @@ int main(int argc, char** argv) {
             const double now = Now(r);
             if (now >= r.nextDataMs) {
                 SendData(r);
-                r.nextDataMs = now - r.nextDataMs > kReportPeriodMs ? now + kReportPeriodMs
-                                                                    : r.nextDataMs + kReportPeriodMs;
+                r.nextDataMs = now - r.nextDataMs > kReportPeriodMs
+                                   ? now + kReportPeriodMs
+                                   : r.nextDataMs + kReportPeriodMs;
             }
             waitMs = r.nextDataMs - Now(r);
         } else if (r.present) {

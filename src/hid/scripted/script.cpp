@@ -133,8 +133,8 @@ std::string ParseScript(std::string_view text, Script& script) {
         if (words[0] == "product") {
             uint8_t high = 0;
             uint8_t low = 0;
-            if (words.size() != 2 || words[1].size() != 4 || !ParseByte(words[1].substr(0, 2), high) ||
-                !ParseByte(words[1].substr(2), low)) {
+            if (words.size() != 2 || words[1].size() != 4 ||
+                !ParseByte(words[1].substr(0, 2), high) || !ParseByte(words[1].substr(2), low)) {
                 return where + "expected 'product PPPP' (four hex digits)";
             }
             script.productId = high << 8 | low;

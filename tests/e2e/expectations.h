@@ -1,0 +1,50 @@
+// What the program must send to the remote, read by the scripted suite and
+// by the VM suite alike: a remote made at kernel level is held to the same
+// account as a scripted one.
+#pragma once
+
+#include <initializer_list>
+#include <string>
+#include <vector>
+
+#include "session.h"
+
+inline const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
+inline const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70",
+                                                 "11 f0", "13 01", "13 00"};
+inline const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10",
+                                                  "11 00", "13 01", "13 00"};
+inline const std::vector<std::string> kPulse = {"13 01", "13 00"};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);
+
+// How far a measured gap may stray from the program's own. Waits are busy
+// and never short, so a log written by the program's side needs slack only
+// above; a remote that notes a write when it arrives may note one late and
+// the next on time, so it needs some below too.
+struct Slack {
+    double belowMs;
+    double aboveMs;
+};
+inline constexpr Slack kScriptedSlack{0.0, 40.0};
+
+// Expects `later` to follow `earlier` by ms, within the slack.
+void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms,
+                   Slack slack = kScriptedSlack);
+
+// A whole session: at rest; A ignites at 1000; a swing at 4500 and a hit
+// while swinging at 4600; A retracts at 5600 and ignites again at 6300; Home
+// from 7600 quits while lit.
+inline const std::string kWholeSessionScript =
+    "0-12000/10 31 00 00 80 80 9a\n"
+    "1000-1090/10 31 00 08 80 80 9a\n"    // A: ignite
+    "4500-4590/10 31 00 00 bc 80 80\n"    // swing
+    "4600-4640/10 31 00 00 ff 80 80\n"    // hit while swinging
+    "5600-5690/10 31 00 08 80 80 9a\n"    // A: retract
+    "6300-6390/10 31 00 08 80 80 9a\n"    // A: ignite
+    "7600-12000/10 31 00 80 80 80 9a\n";  // Home while lit
+
+// The writes of that session, in order, and their spacing: the LED steps of
+// each sweep, its rumble pulse, the strike's pulse. `writes` are the
+// program's own write lines.
+void ExpectWholeSession(const std::vector<HidLogLine>& writes, Slack slack = kScriptedSlack);
