@@ -367,7 +367,6 @@ void PlayScript(Remote& r, double t) {
         SendInput(r, bytes.data(), bytes.size(), true);
         if (bytes[0] == 0x20) {
             r.mode = 0x30;  // an accessory came or went: data only on change
-            r.lastButtonsSent = -1;
         }
     }
 }
