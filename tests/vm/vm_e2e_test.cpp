@@ -127,6 +127,39 @@ std::vector<std::string> Rests(const std::vector<HidLogLine>& lines) {
     return rests;
 }
 
+// Bit 0 of the first data byte of every output report drives the motor.
+bool RumbleBit(const std::string& rest) {
+    return rest.size() >= 5 && (std::stoi(rest.substr(3, 2), nullptr, 16) & 0x01) != 0;
+}
+
+// Each of the program's rumble pulses (its "13 01" to its "13 00"): how long
+// it lasted and how long of it the motor ran, as every write to the remote,
+// the kernel driver's too, left the motor.
+struct PulseRun {
+    double lengthMs;
+    double motorMs;
+};
+std::vector<PulseRun> PulseRuns(const VmSession& vm) {
+    std::vector<PulseRun> runs;
+    double pulseFrom = -1;  // -1: no pulse under way
+    double motorFrom = -1;  // -1: the motor is still
+    double motorMs = 0;
+    for (const HidLogLine& line : LinesOf(vm.result, "write")) {
+        if (motorFrom >= 0) {
+            motorMs += line.ms - motorFrom;
+        }
+        motorFrom = RumbleBit(line.rest) ? line.ms : -1;
+        if (line.rest == "13 01" && pulseFrom < 0) {
+            pulseFrom = line.ms;
+            motorMs = 0;
+        } else if (line.rest == "13 00" && pulseFrom >= 0) {
+            runs.push_back({line.ms - pulseFrom, motorMs});
+            pulseFrom = -1;
+        }
+    }
+    return runs;
+}
+
 class VmSuite : public testing::TestWithParam<bool> {
 protected:
     std::string Name(const std::string& scenario) const {
@@ -155,6 +188,13 @@ TEST_P(VmSuite, AWholeSessionSendsExactlyWhatTheScriptedSuiteExpects) {
     EXPECT_EQ(vm.result.err, "");
     ExpectWholeSession(vm.programWrites, kVmSlack);
     ExpectKernelWritesOnlyWithItsDriver(vm);
+    // The kernel's driver writes with the rumble bit clear, which stops the
+    // motor; the program sets it again at once.
+    const std::vector<PulseRun> runs = PulseRuns(vm);
+    EXPECT_EQ(runs.size(), 5u);
+    for (const PulseRun& run : runs) {
+        EXPECT_GT(run.motorMs, run.lengthMs - 30.0) << "a pulse of " << run.lengthMs << " ms";
+    }
 }
 
 TEST_P(VmSuite, AfterAStatusReportMidSessionTheModeIsSetAgainAndASwingStillStrikes) {
