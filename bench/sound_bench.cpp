@@ -21,6 +21,7 @@
 #include "config.h"
 #include "platform/sound.h"
 #include "sound/sound_bank.h"
+#include "wav_writer.h"
 
 namespace {
 
@@ -35,19 +36,10 @@ constexpr size_t kSlotFull = kSoundLoadLimit;
 constexpr int16_t kMark = 8000;
 
 void MakeImage(uint8_t* image, size_t length, int16_t mark) {
-    const auto put32 = [](uint8_t* at, uint32_t v) {
-        for (int i = 0; i < 4; ++i) {
-            at[i] = static_cast<uint8_t>(v >> (8 * i));
-        }
-    };
     const uint32_t data = static_cast<uint32_t>((length - 44) / 4 * 4);
+    const WavBytes header = WavHeader(FrameFormat(1, 2, 44'100, 16), data, data);
     std::memset(image, 0, length);
-    std::memcpy(image, "RIFF\0\0\0\0WAVEfmt ", 16);
-    put32(image + 4, 36 + data);
-    const uint8_t format[16] = {16, 0, 0, 0, 1, 0, 2, 0, 0x44, 0xAC, 0, 0, 0x10, 0xB1, 2, 0};
-    std::memcpy(image + 16, format, 16);
-    std::memcpy(image + 32, "\4\0\x10\0data", 8);
-    put32(image + 40, data);
+    std::memcpy(image, header.data(), header.size());
     for (int i = 0; i < 64 * 2; ++i) {
         std::memcpy(image + 44 + 2 * i, &mark, 2);
     }

@@ -9,20 +9,20 @@
 #include <string>
 #include <vector>
 
+#include "wav_writer.h"
+
 namespace {
 
-using Bytes = std::vector<uint8_t>;
+using Bytes = WavBytes;
 
 bool WriteSeed(const std::string& folder, const std::string& name, const Bytes& bytes) {
     mkdir(folder.c_str(), 0755);
     const std::string path = folder + "/" + name;
-    FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
+    if (!WriteBytesToFile(path, bytes)) {
         std::perror(path.c_str());
         return false;
     }
-    const bool ok = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
-    return std::fclose(file) == 0 && ok;
+    return true;
 }
 
 Bytes Text(const std::string& text) {
@@ -79,41 +79,15 @@ bool ScriptSeeds(const std::string& folder) {
                           "gone 5-5\n"));
 }
 
-void PutLe(Bytes& out, uint32_t value, int bytes) {
-    for (int i = 0; i < bytes; ++i) {
-        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
-    }
-}
-
-void PutTag(Bytes& out, const char* tag) {
-    out.insert(out.end(), tag, tag + 4);
-}
-
 // A RIFF/WAVE image with one "fmt " chunk and one "data" chunk. dataClaim is
 // what the data chunk's header says, whatever follows it.
 Bytes Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data,
           uint32_t dataClaim) {
-    Bytes out;
-    PutTag(out, "RIFF");
-    PutLe(out, static_cast<uint32_t>(36 + data.size()), 4);
-    PutTag(out, "WAVE");
-    PutTag(out, "fmt ");
-    PutLe(out, 16, 4);
-    PutLe(out, format, 2);
-    PutLe(out, channels, 2);
-    PutLe(out, rate, 4);
-    const uint32_t frameBytes = static_cast<uint32_t>(channels) * bits / 8;
-    PutLe(out, rate * frameBytes, 4);
-    PutLe(out, frameBytes, 2);
-    PutLe(out, bits, 2);
-    PutTag(out, "data");
-    PutLe(out, dataClaim, 4);
-    out.insert(out.end(), data.begin(), data.end());
-    return out;
+    return WavImage(FrameFormat(format, channels, rate, bits), data, dataClaim);
 }
 
 Bytes Wav(uint16_t format, uint16_t channels, uint32_t rate, uint16_t bits, const Bytes& data) {
-    return Wav(format, channels, rate, bits, data, static_cast<uint32_t>(data.size()));
+    return WavImage(FrameFormat(format, channels, rate, bits), data);
 }
 
 // A short rising tone, 16-bit samples.

@@ -8,9 +8,11 @@ seconds=${1:-20}
 dir=build-fuzz
 
 echo "=== fuzzing, ${seconds} s per target ==="
+# A folder of the fuzz targets' former project of their own is made afresh.
+grep -qs "^CMAKE_HOME_DIRECTORY:INTERNAL=$PWD\$" "$dir/CMakeCache.txt" || rm -rf "$dir"
 mkdir -p "$dir"
-if ! { CC=clang CXX=clang++ cmake -S fuzz -B "$dir" &&
-       cmake --build "$dir" -j 2; } >"$dir/build.log" 2>&1; then
+if ! { CC=clang CXX=clang++ cmake -S . -B "$dir" -DGLOWBRAND_FUZZ=ON -DGLOWBRAND_TESTS=OFF &&
+       cmake --build "$dir" -j 2 --target fuzz_targets; } >"$dir/build.log" 2>&1; then
     tail -n 40 "$dir/build.log"
     echo "fuzz targets: build failed"
     exit 1

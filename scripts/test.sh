@@ -17,7 +17,7 @@ run_suite() {
   shift 2
   echo "=== $label ==="
   mkdir -p "$dir"
-  if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" &&
+  if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOWBRAND_BENCHMARKS=ON "$@" &&
          cmake --build "$dir" -j "$jobs"; } >"$dir/build.log" 2>&1; then
     tail -n 40 "$dir/build.log"
     echo "$label: build failed"

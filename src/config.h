@@ -4,10 +4,6 @@
 
 #include <cstdint>
 
-// The Wii Remote's USB/Bluetooth identifiers.
-constexpr int32_t kRemoteVendorId = 0x057E;
-constexpr int32_t kRemoteProductId = 0x0306;
-
 // Input and output report buffers; no report may be longer.
 constexpr int kReportBufferSize = 256;
 
@@ -17,11 +13,6 @@ constexpr int kReportBufferSize = 256;
 constexpr int32_t kAccelRest = 128;
 constexpr int32_t kSwingThreshold = 3000;
 constexpr int32_t kStrikeThreshold = 15000;
-
-// Whole values of the second button byte; A or Home together with any other
-// button is deliberately ignored.
-constexpr uint8_t kButtonA = 0x08;
-constexpr uint8_t kButtonHome = 0x80;
 
 // Phase counters, in loop iterations (one iteration per report plus pacing).
 constexpr int32_t kIgnitionIterations = 80;  // motion is ignored while the blade extends
@@ -45,20 +36,6 @@ constexpr int32_t kReaderStopMs = 1000;
 // promptly once told to (a program ending on a signal waits for it).
 constexpr int32_t kReaderPauseSliceMs = 10;
 
-// A program ended by a signal exits with this plus the signal's number, as
-// shells report a process killed by one.
-constexpr int32_t kSignalExitBase = 128;
-
-// Player LED patterns: bit 4 is LED 1 ... bit 7 is LED 4.
-constexpr uint8_t kLedsNone = 0x00;
-constexpr uint8_t kLeds1 = 0x10;
-constexpr uint8_t kLeds12 = 0x30;
-constexpr uint8_t kLeds123 = 0x70;
-constexpr uint8_t kLedsAll = 0xF0;
-
-// Data reporting mode set at start-up: no flags, core buttons and accelerometer.
-constexpr uint8_t kReportModeFlags = 0x00;
-constexpr uint8_t kReportModeCoreAccel = 0x31;
 
 // Sound files, one per slot, read whole from the working directory at start-up.
 // A slot holds a whole WAV image; its last byte always stays 0.

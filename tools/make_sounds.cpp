@@ -14,6 +14,8 @@
 #include <string>
 #include <vector>
 
+#include "wav_writer.h"
+
 namespace {
 
 constexpr int kRate = 44100;
@@ -210,27 +212,7 @@ bool WriteWav(const std::string& path, const Signal& signal) {
     for (size_t i = 0; i < signal.size(); ++i) {
         samples[i] = static_cast<int16_t>(std::lround(std::tanh(1.2 * signal[i]) / peak * 29000));
     }
-    const uint32_t dataBytes = static_cast<uint32_t>(samples.size() * 2);
-    auto le32 = [](uint32_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8),
-                           static_cast<char>(v >> 16), static_cast<char>(v >> 24)};
-    };
-    auto le16 = [](uint16_t v) {
-        return std::string{static_cast<char>(v), static_cast<char>(v >> 8)};
-    };
-    std::string header = "RIFF" + le32(36 + dataBytes) + "WAVE" + "fmt " + le32(16) + le16(1) +
-                         le16(1) + le32(kRate) + le32(kRate * 2) + le16(2) + le16(16) + "data" +
-                         le32(dataBytes);
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr) {
-        return false;
-    }
-    bool ok = std::fwrite(header.data(), 1, header.size(), file) == header.size();
-    for (int16_t s : samples) {
-        const std::string bytes = le16(static_cast<uint16_t>(s));
-        ok = ok && std::fwrite(bytes.data(), 1, 2, file) == 2;
-    }
-    return std::fclose(file) == 0 && ok;
+    return WriteBytesToFile(path, WavImage(FrameFormat(1, 1, kRate, 16), Pcm16Data(samples)));
 }
 
 }  // namespace

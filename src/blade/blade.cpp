@@ -1,40 +1,39 @@
 #include "blade/blade.h"
 
 #include "config.h"
+#include "core/wait.h"
 #include "remote/remote_link.h"
-#include "shell/wait.h"
 #include "sound/sound_bank.h"
 
 namespace {
 
-// The sound starts first and plays on while the LEDs run up, 1 -> 1-4, as
-// the blade extends; the rumble pulse closes the effect.
-void Ignite() {
-    PlaySlot(SoundId::On);
-    SetLeds(kLeds1);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds12);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds123);
-    WaitMs(kLedStepMs);
-    SetLeds(kLedsAll);
+// The LED patterns of a sweep, in order: up as the blade extends, down as it
+// retracts.
+constexpr int32_t kSweepSteps = 4;
+constexpr uint8_t kIgniteSweep[kSweepSteps] = {kLeds1, kLeds12, kLeds123, kLedsAll};
+constexpr uint8_t kRetractSweep[kSweepSteps] = {kLeds123, kLeds12, kLeds1, kLedsNone};
+
+// The sound starts first and plays on while the LEDs run through the
+// patterns, a step apart; the rumble pulse closes the effect.
+void Sweep(SoundId sound, const uint8_t (&patterns)[kSweepSteps]) {
+    PlaySlot(sound);
+    for (int32_t step = 0; step < kSweepSteps; ++step) {
+        if (step > 0) {
+            WaitMs(kLedStepMs);
+        }
+        SetLeds(patterns[step]);
+    }
     SetRumble(1);
     WaitMs(kEffectRumbleMs);
     SetRumble(0);
 }
 
+void Ignite() {
+    Sweep(SoundId::On, kIgniteSweep);
+}
+
 void Retract() {
-    PlaySlot(SoundId::Off);
-    SetLeds(kLeds123);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds12);
-    WaitMs(kLedStepMs);
-    SetLeds(kLeds1);
-    WaitMs(kLedStepMs);
-    SetLeds(kLedsNone);
-    SetRumble(1);
-    WaitMs(kEffectRumbleMs);
-    SetRumble(0);
+    Sweep(SoundId::Off, kRetractSweep);
 }
 
 void StrikePulse() {
@@ -49,7 +48,7 @@ void CountDown(int32_t& counter, BladePhase& phase) {
         --counter;
     }
     if (counter == 0) {
-        phase = Ready;
+        phase = BladePhase::Ready;
     }
 }
 
@@ -77,7 +76,7 @@ MotionClass ClassifyMotion(int32_t energy) {
 // the same iteration, and a block whose turn has passed waits for the next.
 void RunBlade() {
     bool lit = false;
-    BladePhase phase = Off;
+    BladePhase phase = BladePhase::Off;
     int32_t counter = 0;
 
     for (;;) {
@@ -95,12 +94,12 @@ void RunBlade() {
             if (!lit) {
                 Ignite();
                 lit = true;
-                phase = Igniting;
+                phase = BladePhase::Igniting;
                 counter = kIgnitionIterations;
             } else {
                 Retract();
                 lit = false;
-                phase = Off;
+                phase = BladePhase::Off;
             }
         }
 
@@ -113,38 +112,38 @@ void RunBlade() {
             return;
         }
 
-        if (phase == Igniting) {
+        if (phase == BladePhase::Igniting) {
             CountDown(counter, phase);
         }
 
-        if (phase == Ready) {
+        if (phase == BladePhase::Ready) {
             if (motion == MotionClass::Swing) {
                 PlaySlot(SoundId::Swing);
                 counter = kMotionWindow;
-                phase = Swinging;
+                phase = BladePhase::Swinging;
             } else if (motion == MotionClass::Strike) {
                 PlaySlot(SoundId::Strike);
                 counter = kMotionWindow;
-                phase = Striking;
+                phase = BladePhase::Striking;
             }
         }
 
-        if (phase == Swinging) {
+        if (phase == BladePhase::Swinging) {
             CountDown(counter, phase);
             if (motion == MotionClass::Swing && counter < kSwingRetrigger) {
                 PlaySlot(SoundId::Swing);
                 counter = kMotionWindow;
-                phase = Swinging;
+                phase = BladePhase::Swinging;
             }
             if (motion == MotionClass::Strike) {
                 PlaySlot(SoundId::Strike);
                 StrikePulse();
                 counter = kMotionWindow;
-                phase = Striking;
+                phase = BladePhase::Striking;
             }
         }
 
-        if (phase == Striking) {
+        if (phase == BladePhase::Striking) {
             CountDown(counter, phase);
         }
 

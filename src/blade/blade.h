@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-enum BladePhase : int32_t { Off = 0, Igniting = 1, Ready = 2, Swinging = 3, Striking = 4 };
+enum class BladePhase : int32_t { Off = 0, Igniting = 1, Ready = 2, Swinging = 3, Striking = 4 };
 
 enum class MotionClass : int32_t { Still = 1, Swing = 2, Strike = 3 };
 

@@ -17,6 +17,11 @@
 
 #define TINY_HID_BUFFER_SIZE 256
 
+/* ReadReport's return when the device went away and has just been opened
+ * again: nothing is delivered, and the caller puts the device back in the
+ * state it wants (see ReadReport). */
+#define TINY_HID_REOPENED (-2)
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -36,24 +41,32 @@ int32_t OpenHidHandle(int32_t vendorId, int32_t productId);
  *
  * A device that fails (switched off, out of range) does not end the handle:
  * reads then wait as for a silent device while the library looks for it to
- * come back, writes fail, and a device that returns is given the last report
- * mode and LED reports written and rumble off before reading goes on.
+ * come back, and writes fail. When it is back the waiting read returns
+ * TINY_HID_REOPENED at once, before any of its reports: the device has
+ * forgotten what it was told (reporting mode, LEDs) and may have a motor
+ * still running, and the library does not restore it itself; the caller
+ * sends what it needs and reads on. Reports sent while nobody listened are
+ * never delivered.
  *
- * Returns the report's length in bytes (also stored in *count), or 0 when
- * the read was cancelled and nothing was delivered, or -1 on a bad handle.
- * The buffer is untouched unless a report is delivered. */
+ * Returns the report's length in bytes (also stored in *count), 0 when the
+ * read was cancelled and nothing was delivered, TINY_HID_REOPENED as above,
+ * or -1 on a bad handle. The buffer and *count are untouched unless a report
+ * is delivered. */
 int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count);
 
 /* Sends the output report whose identifier is buffer[0], cut to the length
- * the Wii Remote expects for that identifier, identifier included:
- *   0x10 0x11 0x12 0x13 0x14 0x15 0x19 0x1A: 2 bytes, except 0x12: 3 bytes
- *   0x16 0x18 (memory writes, speaker data): 22 bytes
- *   0x17 (memory read): 7 bytes
- * Some Bluetooth stacks make the remote reject padded reports, so nothing
- * beyond that length is sent. Any other identifier is refused unsent.
+ * the Wii Remote expects for that identifier, identifier included: the
+ * lengths of OutputReportLength in remote_protocol.h, from 2 bytes (LEDs,
+ * rumble) to 22 (memory writes, speaker data). Any other identifier is
+ * refused unsent. Where the platform accepts reports
+ * of that length, nothing beyond it is sent: some Bluetooth stacks make the
+ * remote reject padded reports. Where the platform only takes whole reports
+ * of the device's declared output length, the library pads the report with
+ * zero bytes up to that length; the bytes that count stay the same.
  *
- * Returns the number of bytes sent (also stored in *count), or -1 when the
- * identifier is refused, the handle is bad or the device fails or is gone. */
+ * Returns the report's length as above, padding not counted (also stored in
+ * *count), or -1 when the identifier is refused, the handle is bad or the
+ * device fails or is gone. */
 int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* count);
 
 /* Releases the device. Cancellation state of the handle goes with it.

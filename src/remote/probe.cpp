@@ -1,15 +1,18 @@
 #include "remote/probe.h"
 
 #include "config.h"
+#include "core/wait.h"
 #include "platform/thread.h"
 #include "remote/remote_link.h"
-#include "shell/wait.h"
 
 std::atomic<bool> readerRun;
 std::atomic<bool> readerInLoop;
 
 static_assert(sizeof(readerRun) == 1 && decltype(readerRun)::is_always_lock_free);
 
+namespace {
+
+// The reader thread's body.
 void ReaderLoop() {
     while (readerRun.load(std::memory_order_relaxed)) {
         readerInLoop.store(true, std::memory_order_relaxed);
@@ -21,6 +24,8 @@ void ReaderLoop() {
     }
     readerInLoop.store(false, std::memory_order_relaxed);
 }
+
+}  // namespace
 
 // A thread that cannot be started leaves accelX at 0: the probe then fails
 // like a silent remote.
@@ -52,5 +57,6 @@ void StopReader() {
 }
 
 void FinishReader() {
+    readerRun.store(false, std::memory_order_relaxed);
     CancelReadsAndJoin();
 }

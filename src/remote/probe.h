@@ -18,9 +18,7 @@ bool ProbeRemote();
 // had already left its loop is left alone.
 void StopReader();
 
-// After a successful probe: makes sure the reader has ended, freeing it from a
-// read it may still be caught in, so that only the blade reads from now on.
+// After a successful probe, or when the program ends early: tells the reader
+// to leave its loop and makes sure it has ended, freeing it from a read it
+// may still be caught in, so that only the main thread reads from now on.
 void FinishReader();
-
-// The reader thread's body.
-void ReaderLoop();

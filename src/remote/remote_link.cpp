@@ -17,24 +17,17 @@ static uint32_t writeCount;
 
 namespace {
 
-constexpr uint8_t kReportLeds = 0x11;
-constexpr uint8_t kReportMode = 0x12;
-constexpr uint8_t kReportRumble = 0x13;
-constexpr uint8_t kReportButtons = 0x30;
-constexpr uint8_t kReportButtonsAccel = 0x31;
-constexpr uint8_t kReportStatus = 0x20;
-
-// Shortest report that carries each decoded field set, identifier included.
-constexpr int32_t kButtonsLength = 3;
-constexpr int32_t kButtonsAccelLength = 6;
-
 // Writes belong to the thread that opened the link; the probe's reader thread
 // also polls and must not send behind its back.
 std::thread::id linkThread;
 
-// The mode last sent, to send again after a status report.
+// What the link last set, sent or not, to set again after a status report
+// or on a remote's return; nothing is set again that was never set.
+bool modeSet = false;
 uint8_t modeFlags = kReportModeFlags;
 uint8_t modeValue = kReportModeCoreAccel;
+bool ledsSet = false;
+uint8_t ledsValue = kLedsNone;
 
 // The open handle for a signal handler, which may run on any thread; -1 when
 // the link is not open.
@@ -45,11 +38,41 @@ static_assert(std::atomic<int32_t>::is_always_lock_free);
 // mode has been sent again on the link's thread.
 std::atomic<bool> modeLost{false};
 
+// Set when the library has opened a vanished remote again (possibly on the
+// reader thread), cleared when the link's thread has put it back.
+std::atomic<bool> remoteReturned{false};
+
+// A remote that comes back has forgotten its mode and LEDs, and its motor may
+// have been left running when it vanished mid-pulse.
+void RestoreReturnedRemote() {
+    remoteReturned = false;
+    if (modeSet) {
+        SetReportMode(modeFlags, modeValue);
+    }
+    if (ledsSet) {
+        SetLeds(ledsValue);
+    }
+    SetRumble(0);
+}
+
+// On the link's thread, before a read: sends what the remote needs to go on
+// reporting as the program expects.
+void AnswerRemote() {
+    if (remoteReturned) {
+        RestoreReturnedRemote();
+    } else if (modeLost) {
+        SetReportMode(modeFlags, modeValue);
+    }
+}
+
 }  // namespace
 
 bool OpenRemote() {
     linkThread = std::this_thread::get_id();
     modeLost = false;
+    remoteReturned = false;
+    modeSet = false;
+    ledsSet = false;
     hidHandle = OpenHidHandle(kRemoteVendorId, kRemoteProductId);
     openHandle = hidHandle;
     return hidHandle != -1;
@@ -72,12 +95,15 @@ void InterruptPolls() {
 // what earlier reports left, and the library sends no more than each report's
 // own length anyway.
 int32_t SetLeds(uint8_t value) {
+    ledsSet = true;
+    ledsValue = value;
     OutputBuffer[0] = kReportLeds;
     OutputBuffer[1] = value;
     return WriteReport(hidHandle, OutputBuffer, &writeCount);
 }
 
 int32_t SetReportMode(uint8_t flags, uint8_t mode) {
+    modeSet = true;
     modeFlags = flags;
     modeValue = mode;
     modeLost = false;
@@ -100,7 +126,7 @@ void DecodeReport(const uint8_t* report, int32_t length) {
     switch (report[0]) {
         case kReportButtons:
             if (length >= kButtonsLength) {
-                remoteState.buttons = report[2];
+                remoteState.buttons = report[kButtonsByte];
             }
             break;
         case kReportButtonsAccel:
@@ -109,10 +135,10 @@ void DecodeReport(const uint8_t* report, int32_t length) {
             if (length < kButtonsAccelLength) {
                 break;
             }
-            remoteState.buttons = report[2];
-            remoteState.accelX = report[3];
-            remoteState.accelY = report[4];
-            remoteState.accelZ = report[5];
+            remoteState.buttons = report[kButtonsByte];
+            remoteState.accelX = report[kAccelByte];
+            remoteState.accelY = report[kAccelByte + 1];
+            remoteState.accelZ = report[kAccelByte + 2];
             break;
         case kReportStatus:
             modeLost = true;
@@ -130,16 +156,30 @@ bool ReportModeLost() {
     return modeLost;
 }
 
+// Without the mode sent again, the remote would stay silent after a status
+// report or its return, and the read would never end, not even for Home.
 void PollRemote() {
-    // Without the mode sent again, the remote would stay silent after a
-    // status report and this read would never return, not even for Home.
-    if (modeLost && std::this_thread::get_id() == linkThread) {
-        SetReportMode(modeFlags, modeValue);
-    }
-    // Only what this read delivered is decoded: the buffer may still hold an
-    // older, longer report (or a status report that was already answered).
-    const int32_t length = ReadReport(hidHandle, InputBuffer, &readCount);
-    if (length > 0) {
-        DecodeReport(InputBuffer, length);
+    const bool onLinkThread = std::this_thread::get_id() == linkThread;
+    for (;;) {
+        if (onLinkThread) {
+            AnswerRemote();
+        }
+        // Only what this read delivered is decoded: the buffer may still hold
+        // an older, longer report (or a status report already answered).
+        const int32_t length = ReadReport(hidHandle, InputBuffer, &readCount);
+        if (length == TINY_HID_REOPENED) {
+            remoteReturned = true;
+            // The link's thread puts the remote back and reads on, so that the
+            // return costs its caller no report; the reader leaves it to that
+            // thread's next poll.
+            if (onLinkThread) {
+                continue;
+            }
+            return;
+        }
+        if (length > 0) {
+            DecodeReport(InputBuffer, length);
+        }
+        return;
     }
 }

@@ -7,6 +7,7 @@
 #include <cstdint>
 
 #include "config.h"
+#include "hid/remote_protocol.h"
 
 // The decoded input of the remote, all 0 until the first report. Each byte is
 // atomic because the start-up probe's reader thread writes it while the main
@@ -44,8 +45,10 @@ int32_t SetRumble(uint8_t on);
 // Waits for one input report and decodes it into remoteState; a read that
 // delivers nothing changes nothing. On the thread that opened the link it
 // first sends the report mode again if a status report asked for it (see
-// DecodeReport); on any other thread (the start-up probe's reader) it only
-// reads, so that all writes stay on one thread.
+// DecodeReport), and when the library reports the remote back after it
+// vanished (TINY_HID_REOPENED) it sends the last mode and LEDs set and rumble
+// off, then reads on. On any other thread (the start-up probe's reader) it
+// only reads and notes what is owed, so that all writes stay on one thread.
 void PollRemote();
 
 // True from a successful OpenRemote until CloseRemote.

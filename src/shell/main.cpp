@@ -12,8 +12,9 @@
 // runs. Home ends the loop, the link is closed and the exit status tells
 // whether the sounds and the remote were there.
 //
-// Platform services go through src/platform/*.h; every tunable is in
-// src/config.h. To understand everything, start reading main().
+// Platform services go through src/platform/*.h, the busy wait and the
+// requests to end through src/core/wait.h; every tunable is in src/config.h.
+// To understand everything, start reading main().
 #include "shell/program.h"
 
 int main() {

@@ -1,25 +1,44 @@
 #include "shell/program.h"
 
+#include <cstdio>
+
 #include "blade/blade.h"
 #include "config.h"
+#include "core/wait.h"
 #include "platform/console.h"
 #include "platform/message.h"
 #include "remote/probe.h"
 #include "remote/remote_link.h"
 #include "shell/termination.h"
-#include "shell/wait.h"
 #include "sound/sound_bank.h"
 
+namespace {
+
+// Room for the version in the banner's box, between "version " and the
+// right-hand border.
+constexpr int kVersionWidth = 15;
+
+// All four LEDs on for a moment: the remote says hello.
 void StartFlash() {
     SetLeds(kLedsAll);
     WaitMs(kFlashMs);
     SetLeds(kLedsNone);
 }
 
+// The version, from the build, padded so that the box keeps its width.
+void PrintVersionLine() {
+    static_assert(sizeof(GLOWBRAND_VERSION) - 1 <= kVersionWidth, "the version overflows the box");
+    char line[64];
+    std::snprintf(line, sizeof line, "#   Glowbrand Test version %-*s#\n", kVersionWidth,
+                  GLOWBRAND_VERSION);
+    PrintText(line);
+}
+
+// The boxed banner and the usage lines.
 void PrintBanner() {
     PrintText("###########################################\n");
     PrintText("#                                         #\n");
-    PrintText("#   Glowbrand Test version 0.1            #\n");
+    PrintVersionLine();
     PrintText("#                  build 2006.12.8        #\n");
     PrintText("#                                         #\n");
     PrintText("###########################################\n");
@@ -29,6 +48,8 @@ void PrintBanner() {
     PrintText("   Home button  ... Quit\n");
     PrintText("\n");
 }
+
+}  // namespace
 
 // A signal is carried out at the next wait or read, and at the checks below:
 // after loading and opening (which may have been under way) and after each

@@ -7,9 +7,3 @@
 // Runs the whole program. Returns the exit status: 1 when the sounds or the
 // remote are missing, 0 otherwise.
 int32_t RunProgram();
-
-// All four LEDs on for a moment: the remote says hello.
-void StartFlash();
-
-// Prints the boxed banner and the usage lines.
-void PrintBanner();

@@ -1,7 +1,5 @@
 #include "sound/sound_bank.h"
 
-#include <cstdio>
-
 #include "platform/file.h"
 #include "platform/sound.h"
 
@@ -19,18 +17,12 @@ int32_t LoadSounds() {
     int32_t result = 0;
     for (int32_t id = 0; id < kSoundCount; ++id) {
         // A directory, a pipe or a file we may not read is as good as missing.
-        std::FILE* file = OpenRegularFile(kSoundFiles[id]);
-        if (file == nullptr) {
+        const int64_t length = ReadWholeFile(kSoundFiles[id], soundSlots[id], kSoundLoadLimit);
+        if (length < 0) {
             result = 1;
             continue;
         }
-        // A length that cannot be read still never lets more than the limit in.
-        int64_t length = FileLength(file);
-        if (length < 0 || length > kSoundLoadLimit) {
-            length = kSoundLoadLimit;
-        }
-        soundLengths[id] = std::fread(soundSlots[id], 1, static_cast<size_t>(length), file);
-        std::fclose(file);
+        soundLengths[id] = static_cast<size_t>(length);
     }
     // Decoding takes milliseconds per megabyte: done now, no swing waits for it.
     if (result == 0) {

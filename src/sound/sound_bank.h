@@ -7,7 +7,6 @@
 
 #include "config.h"
 
-// Scoped: the blade has an Off phase too.
 enum class SoundId : int32_t { On = 0, Off = 1, Swing = 2, Strike = 3 };
 
 constexpr int32_t kSoundCount = 4;

@@ -78,12 +78,6 @@ std::vector<HidLogLine> ParseHidLog(const std::string& text) {
     return lines;
 }
 
-std::string ReadFile(const std::string& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
-}
 
 SessionResult RunScripted(const std::string& script, const SessionOptions& options) {
     return RunScriptedWithSignal(script, SessionSignal{}, options);
@@ -189,4 +183,16 @@ std::vector<std::string> Writes(const SessionResult& session) {
         writes.push_back(line.rest);
     }
     return writes;
+}
+
+const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
+const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70", "11 f0", "13 01", "13 00"};
+const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10", "11 00", "13 01", "13 00"};
+
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
+    std::vector<std::string> all;
+    for (const auto& part : parts) {
+        all.insert(all.end(), part.begin(), part.end());
+    }
+    return all;
 }

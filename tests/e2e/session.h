@@ -3,9 +3,12 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
+
+#include "read_file.h"
 
 struct SessionOptions {
     std::vector<std::pair<std::string, std::string>> files;  // name, content: put in the cwd
@@ -55,8 +58,15 @@ std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string&
 // The rest of every write, in order ("12 00 31", "11 f0", ...).
 std::vector<std::string> Writes(const SessionResult& session);
 
+// The writes of the program's effects, as Writes() gives them: the start-up
+// (report mode, then the flash), and the ignition and retraction sweeps with
+// their rumble pulse.
+extern const std::vector<std::string> kStart;
+extern const std::vector<std::string> kIgnite;
+extern const std::vector<std::string> kRetract;
+
+// The parts one after the other.
+std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);
+
 // The lines of a HID log in the scripted remote's format.
 std::vector<HidLogLine> ParseHidLog(const std::string& text);
-
-// Reads a whole file; "" when it cannot be read.
-std::string ReadFile(const std::string& path);

@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "session.h"
+#include "wav_writer.h"
 
 namespace {
 
@@ -32,29 +33,13 @@ const char* const kFiles[4] = {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav
 // A 5 s tone, longer than any gap between two sounds in the session, so that
 // each one is still playing when the next cuts it off.
 std::string ToneWav(double hz) {
-    const uint32_t frames = 5 * kRate;
-    std::string wav = "RIFF";
-    auto put = [&wav](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            wav.push_back(static_cast<char>(value >> (8 * i)));
-        }
-    };
-    put(36 + frames * 2, 4);
-    wav += "WAVEfmt ";
-    put(16, 4);
-    put(1, 2);
-    put(1, 2);
-    put(kRate, 4);
-    put(kRate * 2, 4);
-    put(2, 2);
-    put(16, 2);
-    wav += "data";
-    put(frames * 2, 4);
-    for (uint32_t i = 0; i < frames; ++i) {
-        const double v = 0.5 * std::sin(2 * std::numbers::pi * hz * i / kRate);
-        put(static_cast<uint16_t>(static_cast<int16_t>(std::lround(v * 32767))), 2);
+    std::vector<int16_t> samples(5 * kRate);
+    for (size_t i = 0; i < samples.size(); ++i) {
+        const double v = 0.5 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / kRate);
+        samples[i] = static_cast<int16_t>(std::lround(v * 32767));
     }
-    return wav;
+    const WavBytes wav = WavImage(FrameFormat(1, 1, kRate, 16), Pcm16Data(samples));
+    return std::string(wav.begin(), wav.end());
 }
 
 // Power of one frequency in a stretch of the left channel (Goertzel).

@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "read_file.h"
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -57,13 +59,6 @@ std::string Shell(const std::string& command) {
     }
     pclose(pipe);
     return out;
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream file(path, std::ios::binary);
-    std::ostringstream content;
-    content << file.rdbuf();
-    return content.str();
 }
 
 std::vector<std::string> Lines(const std::string& text) {

@@ -5,6 +5,7 @@
 int32_t fakeHidOpenResult = 0;
 std::vector<int32_t> fakeHidOpenedWith;
 std::deque<std::vector<uint8_t>> fakeHidReports;
+int fakeHidReopens = 0;
 std::vector<HidBuffer> fakeHidWrites;
 std::vector<char> fakeHidCallOrder;
 int fakeHidReads = 0;
@@ -14,6 +15,7 @@ void ResetFakeHid() {
     fakeHidOpenResult = 0;
     fakeHidOpenedWith.clear();
     fakeHidReports.clear();
+    fakeHidReopens = 0;
     fakeHidWrites.clear();
     fakeHidCallOrder.clear();
     fakeHidReads = 0;
@@ -29,6 +31,10 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
 extern "C" int32_t ReadReport(int32_t, uint8_t* buffer, uint32_t* count) {
     ++fakeHidReads;
     fakeHidCallOrder.push_back('r');
+    if (fakeHidReopens > 0) {
+        --fakeHidReopens;
+        return TINY_HID_REOPENED;
+    }
     if (fakeHidReports.empty()) {
         return 0;
     }

@@ -13,8 +13,9 @@ using HidBuffer = std::array<uint8_t, TINY_HID_BUFFER_SIZE>;
 extern int32_t fakeHidOpenResult;                        // what OpenHidHandle returns
 extern std::vector<int32_t> fakeHidOpenedWith;           // vendor, product of each open
 extern std::deque<std::vector<uint8_t>> fakeHidReports;  // delivered by ReadReport
-extern std::vector<HidBuffer> fakeHidWrites;             // the whole buffer of each write
-extern std::vector<char> fakeHidCallOrder;               // 'r' per read, 'w' per write
+extern int fakeHidReopens;  // reads that answer TINY_HID_REOPENED before any report
+extern std::vector<HidBuffer> fakeHidWrites;  // the whole buffer of each write
+extern std::vector<char> fakeHidCallOrder;    // 'r' per read, 'w' per write
 extern int fakeHidReads;
 extern int fakeHidCloses;
 

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 
+#include "hid/remote_protocol.h"
+
 bool fakeHidapiDevicePresent = true;
 std::deque<std::vector<uint8_t>> fakeHidapiPending;
 std::vector<std::vector<uint8_t>> fakeHidapiWritten;
@@ -36,7 +38,7 @@ hid_device* hid_open(unsigned short vendor, unsigned short product, const wchar_
     if (fakeHidapiOnOpen) {
         fakeHidapiOnOpen();
     }
-    if (!fakeHidapiDevicePresent || vendor != 0x057E || product != 0x0306) {
+    if (!fakeHidapiDevicePresent || vendor != kRemoteVendorId || product != kRemoteProductId) {
         return nullptr;
     }
     ++fakeHidapiOpen;

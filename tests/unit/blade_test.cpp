@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config.h"
 #include "fake_counter.h"
 #include "fake_remote_link.h"
 
@@ -55,10 +56,15 @@ std::vector<std::string> Outputs() {
     return texts;
 }
 
-// Virtual time from the first output call starting with `from` to the next one
-// after it starting with `to`.
+// Virtual time from calls[from] to calls[to].
 double Gap(const std::vector<RemoteCall>& calls, size_t from, size_t to) {
     return calls.at(to).ms - calls.at(from).ms;
+}
+
+// Busy waits end strictly after their time, and within a tick of virtual time.
+void ExpectWaited(double gapMs, int32_t waitMs) {
+    EXPECT_GT(gapMs, waitMs);
+    EXPECT_LT(gapMs, waitMs + 0.5);
 }
 
 // The sound starts first and plays on under the sweep.
@@ -77,7 +83,7 @@ std::vector<std::string> Join(std::vector<std::string> a, const std::vector<std:
 // first, so the returned session's next report is that 80th iteration.
 Session LitAndReady() {
     Session s;
-    s.Then(kA).Then(kRest, 78);
+    s.Then(kA).Then(kRest, kIgnitionIterations - 2);
     return s;
 }
 
@@ -108,16 +114,13 @@ TEST(BladeEffects, IgniteSweepsUpAndRetractSweepsDownWithTimedSteps) {
     const std::vector<RemoteCall> out = CallsStartingWith("leds");
     const std::vector<RemoteCall> rumble = CallsStartingWith("rumble");
     for (size_t step = 0; step < 3; ++step) {
-        EXPECT_GT(Gap(out, step, step + 1), 50.0);
-        EXPECT_LT(Gap(out, step, step + 1), 50.5);
-        EXPECT_GT(Gap(out, step + 4, step + 5), 50.0);
-        EXPECT_LT(Gap(out, step + 4, step + 5), 50.5);
+        ExpectWaited(Gap(out, step, step + 1), kLedStepMs);
+        ExpectWaited(Gap(out, step + 4, step + 5), kLedStepMs);
     }
-    // The rumble starts with the last LED pattern and lasts 400 ms.
+    // The rumble starts with the last LED pattern and lasts its pulse.
     EXPECT_LT(rumble[0].ms - out[3].ms, 0.5);
-    EXPECT_GT(Gap(rumble, 0, 1), 400.0);
-    EXPECT_LT(Gap(rumble, 0, 1), 400.5);
-    EXPECT_GT(Gap(rumble, 2, 3), 400.0);
+    ExpectWaited(Gap(rumble, 0, 1), kEffectRumbleMs);
+    EXPECT_GT(Gap(rumble, 2, 3), kEffectRumbleMs);
 }
 
 TEST(BladeEffects, IterationsArePacedByTenMilliseconds) {
@@ -127,8 +130,7 @@ TEST(BladeEffects, IterationsArePacedByTenMilliseconds) {
     const std::vector<RemoteCall> polls = CallsStartingWith("poll");
     ASSERT_EQ(polls.size(), 6u);
     for (size_t i = 0; i + 1 < polls.size(); ++i) {
-        EXPECT_GT(Gap(polls, i, i + 1), 10.0);
-        EXPECT_LT(Gap(polls, i, i + 1), 10.5);
+        ExpectWaited(Gap(polls, i, i + 1), kPacingMs);
     }
 }
 
@@ -164,9 +166,7 @@ TEST(BladeButtons, HomeWhileLitRetractsAndPausesBeforeReturning) {
     s.Then(kHome);
     s.Run();
     EXPECT_EQ(Outputs(), Join(kIgnite, kRetract));
-    const double lastRumble = CallsStartingWith("rumble").back().ms;
-    EXPECT_GT(FakeNowMs() - lastRumble, 1000.0);
-    EXPECT_LT(FakeNowMs() - lastRumble, 1000.5);
+    ExpectWaited(FakeNowMs() - CallsStartingWith("rumble").back().ms, kQuitPauseMs);
 }
 
 TEST(BladeMotion, StrikeWhileSwingingPulsesRumbleFor200Ms) {
@@ -176,9 +176,7 @@ TEST(BladeMotion, StrikeWhileSwingingPulsesRumbleFor200Ms) {
     EXPECT_EQ(
         Outputs(),
         Join(Join(kIgnite, {"sound swing", "sound strike", "rumble 01", "rumble 00"}), kRetract));
-    const std::vector<RemoteCall> rumble = CallsStartingWith("rumble");
-    EXPECT_GT(Gap(rumble, 2, 3), 200.0);
-    EXPECT_LT(Gap(rumble, 2, 3), 200.5);
+    ExpectWaited(Gap(CallsStartingWith("rumble"), 2, 3), kStrikeRumbleMs);
 }
 
 TEST(BladeMotion, StrikeFromReadyHasNoPulse) {
@@ -192,7 +190,12 @@ TEST(BladeMotion, StrikeFromReadyHasNoPulse) {
 // Swinging pulses on a hit.
 TEST(BladeMotion, MotionIsFirstActedOnInTheEightiethIteration) {
     Session early;
-    early.Then(kA).Then(kRest, 77).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    early.Then(kA)
+        .Then(kRest, kIgnitionIterations - 3)
+        .Then(kSwing)
+        .Then(kHit)
+        .Then(kA)
+        .Then(kHome);
     early.Run();
     EXPECT_EQ(CallsStartingWith("rumble").size(), 4u) << "a swing in iteration 79 counted";
 
@@ -206,12 +209,12 @@ TEST(BladeMotion, MotionIsFirstActedOnInTheEightiethIteration) {
 // swinging: the swing block handles motion after its own count-down.
 TEST(BladeMotion, SwingWindowLastsTwentyIterations) {
     Session inside = LitAndReady();
-    inside.Then(kSwing).Then(kRest, 18).Then(kHit).Then(kA).Then(kHome);
+    inside.Then(kSwing).Then(kRest, kMotionWindow - 2).Then(kHit).Then(kA).Then(kHome);
     inside.Run();
     EXPECT_EQ(CallsStartingWith("rumble").size(), 6u) << "swing window closed too early";
 
     Session after = LitAndReady();
-    after.Then(kSwing).Then(kRest, 19).Then(kHit).Then(kA).Then(kHome);
+    after.Then(kSwing).Then(kRest, kMotionWindow - 1).Then(kHit).Then(kA).Then(kHome);
     after.Run();
     EXPECT_EQ(CallsStartingWith("rumble").size(), 4u) << "swing window stayed open too long";
 }
@@ -219,12 +222,24 @@ TEST(BladeMotion, SwingWindowLastsTwentyIterations) {
 TEST(BladeMotion, MotionIsIgnoredForTwentyIterationsAfterAStrike) {
     // Swing then hit: a strike with its pulse, in iteration 81.
     Session ignored = LitAndReady();
-    ignored.Then(kSwing).Then(kHit).Then(kRest, 18).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    ignored.Then(kSwing)
+        .Then(kHit)
+        .Then(kRest, kMotionWindow - 2)
+        .Then(kSwing)
+        .Then(kHit)
+        .Then(kA)
+        .Then(kHome);
     ignored.Run();
     EXPECT_EQ(CallsStartingWith("rumble").size(), 6u) << "motion counted inside a strike window";
 
     Session counted = LitAndReady();
-    counted.Then(kSwing).Then(kHit).Then(kRest, 19).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    counted.Then(kSwing)
+        .Then(kHit)
+        .Then(kRest, kMotionWindow - 1)
+        .Then(kSwing)
+        .Then(kHit)
+        .Then(kA)
+        .Then(kHome);
     counted.Run();
     EXPECT_EQ(CallsStartingWith("rumble").size(), 8u) << "motion ignored after the strike window";
 }
@@ -240,7 +255,14 @@ TEST(BladeMotion, DarkeningDuringASwingThenRelightingStartsAFreshIgnition) {
     // Darkened while Swinging; relit at once. A swing in the relit blade's
     // 79th iteration must still be ignored, whatever the old counter held.
     Session s = LitAndReady();
-    s.Then(kSwing).Then(kA).Then(kA).Then(kRest, 77).Then(kSwing).Then(kHit).Then(kA).Then(kHome);
+    s.Then(kSwing)
+        .Then(kA)
+        .Then(kA)
+        .Then(kRest, kIgnitionIterations - 3)
+        .Then(kSwing)
+        .Then(kHit)
+        .Then(kA)
+        .Then(kHome);
     s.Run();
     EXPECT_EQ(Texts(CallsStartingWith("rumble")).size(), 8u);
     EXPECT_EQ(Outputs(), Join(Join(Join(Join(Join(kIgnite, {"sound swing"}), kRetract), kIgnite),
@@ -262,23 +284,26 @@ std::vector<size_t> IterationsOf(const std::string& what) {
     return found;
 }
 
-// In the 16th iteration counting the swing's own as the first, then every 16.
+// In the 16th iteration counting the swing's own as the first, then every 16:
+// the window counts down in the swing's own iteration already.
 TEST(BladeMotion, ASustainedSwingSoundsAgainEverySixteenIterations) {
+    const size_t every = kMotionWindow - kSwingRetrigger + 1;
     Session s = LitAndReady();
     const size_t first = s.Next();
     s.Then(kSwing, 40).Then(kRest).Then(kA).Then(kHome);
     s.Run();
-    EXPECT_EQ(IterationsOf("sound swing"), (std::vector<size_t>{first, first + 15, first + 31}));
+    EXPECT_EQ(IterationsOf("sound swing"),
+              (std::vector<size_t>{first, first + every - 1, first + 2 * every - 1}));
 }
 
 TEST(BladeMotion, EachSoundStartsInTheIterationOfItsReport) {
     Session s;
     s.Then(kA);
-    s.Then(kRest, 78);
+    s.Then(kRest, kIgnitionIterations - 2);
     const size_t swing = s.Next();
-    s.Then(kSwing).Then(kRest, 19);
+    s.Then(kSwing).Then(kRest, kMotionWindow - 1);
     const size_t fromReady = s.Next();
-    s.Then(kHit).Then(kRest, 20);
+    s.Then(kHit).Then(kRest, kMotionWindow);
     const size_t whileSwinging = s.Next() + 1;
     s.Then(kSwing).Then(kHit).Then(kRest);
     const size_t off = s.Next();

@@ -5,16 +5,13 @@
 #include <algorithm>
 #include <vector>
 
-#include "config.h"
+#include "blade/blade.h"
 
 namespace {
 
-// The program's motion measure: squared distance of the three bytes from 128.
+// The program's own motion measure and classes.
 int32_t Energy(AccelSample s) {
-    const int32_t dx = s.x - 128;
-    const int32_t dy = s.y - 128;
-    const int32_t dz = s.z - 128;
-    return dx * dx + dy * dy + dz * dz;
+    return MotionEnergy(s.x, s.y, s.z);
 }
 
 // The gesture without tremble, as the program would see it in a report sent
@@ -64,8 +61,8 @@ void ExpectRisePeakFall(const std::vector<int32_t>& energies, int32_t maxStep) {
         EXPECT_LE(std::abs(*it - *(it - 1)), maxStep)
             << "jumps at report " << it - energies.begin();
     }
-    EXPECT_LT(energies.front(), kSwingThreshold);
-    EXPECT_LT(energies.back(), kSwingThreshold);
+    EXPECT_EQ(ClassifyMotion(energies.front()), MotionClass::Still);
+    EXPECT_EQ(ClassifyMotion(energies.back()), MotionClass::Still);
 }
 
 }  // namespace
@@ -75,7 +72,7 @@ TEST(Gestures, RestTremblesWithinTheStillBand) {
     uint8_t highX = 0;
     for (uint32_t tick = 0; tick < 10'000; ++tick) {
         const AccelSample s = AccelAt(Gesture::None, 0, tick);
-        ASSERT_LT(Energy(s), kSwingThreshold) << "tick " << tick;
+        ASSERT_EQ(ClassifyMotion(Energy(s)), MotionClass::Still) << "tick " << tick;
         EXPECT_LE(std::abs(s.x - kRestX), kTrembleCounts);
         EXPECT_LE(std::abs(s.y - kRestY), kTrembleCounts);
         EXPECT_LE(std::abs(s.z - kRestZ), kTrembleCounts);
@@ -89,9 +86,7 @@ TEST(Gestures, RestTremblesWithinTheStillBand) {
 }
 
 TEST(Gestures, SwingPeaksInTheSwingBandAndNeverStrikes) {
-    const int32_t peak = PeakEnergy(Gesture::Swing);
-    EXPECT_GE(peak, kSwingThreshold);
-    EXPECT_LT(peak, kStrikeThreshold);
+    EXPECT_EQ(ClassifyMotion(PeakEnergy(Gesture::Swing)), MotionClass::Swing);
     EXPECT_EQ(GestureLengthMs(Gesture::Swing), 250);
 }
 
@@ -100,43 +95,44 @@ TEST(Gestures, SwingRisesPeaksAndFalls) {
     ExpectRisePeakFall(energies, 1500);
     // Long enough in the band for the program to catch it between effects.
     const auto inBand = std::count_if(energies.begin(), energies.end(), [](int32_t e) {
-        return e >= kSwingThreshold && e < kStrikeThreshold;
+        return ClassifyMotion(e) == MotionClass::Swing;
     });
     EXPECT_GE(inBand, 10);
 }
 
 TEST(Gestures, HitRisesIntoTheStrikeBandAndFalls) {
-    EXPECT_GE(PeakEnergy(Gesture::Hit), kStrikeThreshold);
+    EXPECT_EQ(ClassifyMotion(PeakEnergy(Gesture::Hit)), MotionClass::Strike);
     const std::vector<int32_t> energies = ReportEnergies(Gesture::Hit);
     ExpectRisePeakFall(energies, 12'000);
     // No single report carries it from rest to a strike.
-    const auto firstStrike = std::find_if(energies.begin(), energies.end(),
-                                          [](int32_t e) { return e >= kStrikeThreshold; });
+    const auto firstStrike = std::find_if(energies.begin(), energies.end(), [](int32_t e) {
+        return ClassifyMotion(e) == MotionClass::Strike;
+    });
     ASSERT_NE(firstStrike, energies.end());
     EXPECT_GE(firstStrike - energies.begin(), 2);
     // Every report of the peak stays a strike despite tremble.
     for (uint32_t tick = 0; tick < 50; ++tick) {
-        EXPECT_GE(Energy(AccelAt(Gesture::Hit, kHitRiseMs, tick)), kStrikeThreshold);
+        EXPECT_EQ(ClassifyMotion(Energy(AccelAt(Gesture::Hit, kHitRiseMs, tick))),
+                  MotionClass::Strike);
     }
 }
 
 TEST(Gestures, LongSwingStaysInTheSwingBandLongEnoughToReplay) {
     const std::vector<int32_t> energies = ReportEnergies(Gesture::LongSwing);
-    const auto first = std::find_if(energies.begin(), energies.end(),
-                                    [](int32_t e) { return e >= kSwingThreshold; });
-    const auto last = std::find_if(energies.rbegin(), energies.rend(), [](int32_t e) {
-                          return e >= kSwingThreshold;
-                      }).base();
+    const auto moving = [](int32_t e) { return ClassifyMotion(e) != MotionClass::Still; };
+    const auto first = std::find_if(energies.begin(), energies.end(), moving);
+    const auto last = std::find_if(energies.rbegin(), energies.rend(), moving).base();
     ASSERT_LT(first, last);
     for (auto it = first; it != last; ++it) {
-        EXPECT_GE(*it, kSwingThreshold) << "drops out of the swing at report " << it - first;
+        EXPECT_NE(ClassifyMotion(*it), MotionClass::Still)
+            << "drops out of the swing at report " << it - first;
     }
-    EXPECT_LT(PeakEnergy(Gesture::LongSwing), kStrikeThreshold);
+    EXPECT_NE(ClassifyMotion(PeakEnergy(Gesture::LongSwing)), MotionClass::Strike);
     // The swing sound replays every 16 loop iterations of at least 10 ms:
     // a second and more of swinging gives several replays.
     EXPECT_GE((last - first) * 10, 1000);
-    EXPECT_LT(energies.front(), kSwingThreshold);
-    EXPECT_LT(energies.back(), kSwingThreshold);
+    EXPECT_EQ(ClassifyMotion(energies.front()), MotionClass::Still);
+    EXPECT_EQ(ClassifyMotion(energies.back()), MotionClass::Still);
 }
 
 TEST(Gestures, NoAxisEverLeavesItsByte) {

@@ -4,7 +4,7 @@
 
 #include <string_view>
 
-#include "config.h"
+#include "blade/blade.h"
 
 namespace {
 
@@ -13,14 +13,12 @@ KeyAction Type(KeyboardRemote& remote, std::string_view keys, int64_t nowMs) {
                      static_cast<int>(keys.size()), nowMs);
 }
 
-int32_t ReportEnergy(const KeyboardRemote& remote, int64_t nowMs) {
+// How the program classes the motion of the report sent at nowMs.
+MotionClass ReportMotion(const KeyboardRemote& remote, int64_t nowMs) {
     uint8_t report[kButtonsAccelLength];
     BuildButtonsAccelReport(remote, nowMs, 0, report);
-    int32_t energy = 0;
-    for (int i = 3; i < 6; ++i) {
-        energy += (report[i] - 128) * (report[i] - 128);
-    }
-    return energy;
+    return ClassifyMotion(
+        MotionEnergy(report[kAccelByte], report[kAccelByte + 1], report[kAccelByte + 2]));
 }
 
 }  // namespace
@@ -71,7 +69,7 @@ TEST(KeyboardRemote, ReportsCarryButtonsInTheSecondByteAndMotionAfter) {
     EXPECT_EQ(report[4], rest.y);
     EXPECT_EQ(report[5], rest.z);
 
-    uint8_t buttons[kButtonsOnlyLength] = {};
+    uint8_t buttons[kButtonsLength] = {};
     Type(remote, "h", 200);
     ASSERT_EQ(BuildButtonsReport(remote, 210, buttons), 3);
     EXPECT_EQ(buttons[0], 0x30);
@@ -81,25 +79,21 @@ TEST(KeyboardRemote, ReportsCarryButtonsInTheSecondByteAndMotionAfter) {
 TEST(KeyboardRemote, GestureKeysMoveTheRemoteFromTheKeyOn) {
     KeyboardRemote remote;
     Type(remote, "s", 5000);
-    EXPECT_LT(ReportEnergy(remote, 4990), kSwingThreshold);
-    const int32_t swingPeak = ReportEnergy(remote, 5000 + kSwingMs / 2);
-    EXPECT_GE(swingPeak, kSwingThreshold);
-    EXPECT_LT(swingPeak, kStrikeThreshold);
-    EXPECT_LT(ReportEnergy(remote, 5000 + kSwingMs), kSwingThreshold);
+    EXPECT_EQ(ReportMotion(remote, 4990), MotionClass::Still);
+    EXPECT_EQ(ReportMotion(remote, 5000 + kSwingMs / 2), MotionClass::Swing);
+    EXPECT_EQ(ReportMotion(remote, 5000 + kSwingMs), MotionClass::Still);
 
     // A hit in the middle of a swing takes over: a hand makes one motion.
     Type(remote, "s", 6000);
     Type(remote, "x", 6100);
-    EXPECT_GE(ReportEnergy(remote, 6100 + kHitRiseMs), kStrikeThreshold);
-    EXPECT_LT(ReportEnergy(remote, 6100 + kHitRiseMs + kHitFallMs), kSwingThreshold);
+    EXPECT_EQ(ReportMotion(remote, 6100 + kHitRiseMs), MotionClass::Strike);
+    EXPECT_EQ(ReportMotion(remote, 6100 + kHitRiseMs + kHitFallMs), MotionClass::Still);
 
     // Long after the hit the remote rests, however long the program has run.
-    EXPECT_LT(ReportEnergy(remote, 6100 + (int64_t{1} << 40)), kSwingThreshold);
+    EXPECT_EQ(ReportMotion(remote, 6100 + (int64_t{1} << 40)), MotionClass::Still);
 
     Type(remote, "l", 10'000);
-    const int32_t longSwing = ReportEnergy(remote, 11'000);
-    EXPECT_GE(longSwing, kSwingThreshold);
-    EXPECT_LT(longSwing, kStrikeThreshold);
+    EXPECT_EQ(ReportMotion(remote, 11'000), MotionClass::Swing);
 }
 
 TEST(KeyboardRemote, EscapeSequencesAndCtrlKeysEndTheChunk) {

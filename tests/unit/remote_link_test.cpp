@@ -193,3 +193,58 @@ TEST_F(RemoteLinkTest, FullLengthReportsDecodeAndUnknownOnesChangeNothing) {
     }
     EXPECT_TRUE(fakeHidWrites.empty());
 }
+
+namespace {
+
+std::vector<std::vector<uint8_t>> SentReports() {
+    std::vector<std::vector<uint8_t>> sent;
+    for (const HidBuffer& buffer : fakeHidWrites) {
+        sent.push_back(Sent(buffer, static_cast<size_t>(OutputReportLength(buffer[0]))));
+    }
+    return sent;
+}
+
+}  // namespace
+
+// A remote back from out of range has forgotten its mode and LEDs, and the
+// motor of a pulse cut short by its leaving may still run. The poll puts it
+// back and reads on, so its caller sees a report, not an empty read.
+TEST_F(RemoteLinkTest, ARemoteThatComesBackGetsTheLastModeAndLedsAndRumbleOffOnce) {
+    OpenLinkWithMode();
+    SetLeds(0x30);
+    SetLeds(0x70);
+    SetRumble(1);
+    ResetFakeHid();
+
+    fakeHidReopens = 1;
+    Deliver({0x31, 0x00, 0x08, 0x81, 0x7F, 0x9A});
+    EXPECT_EQ(Decoded(), (State{0x08, 0x81, 0x7F, 0x9A}));
+    EXPECT_EQ(fakeHidCallOrder, (std::vector<char>{'r', 'w', 'w', 'w', 'r'}));
+    EXPECT_EQ(SentReports(),
+              (std::vector<std::vector<uint8_t>>{{0x12, 0x00, 0x31}, {0x11, 0x70}, {0x13, 0x00}}));
+
+    PollRemote();
+    EXPECT_EQ(fakeHidWrites.size(), 3u) << "restored again without a new return";
+}
+
+TEST_F(RemoteLinkTest, AReturnSeenByTheReaderIsRestoredByTheLinkThread) {
+    OpenLinkWithMode();
+    fakeHidReopens = 1;
+    std::thread reader([] { PollRemote(); });
+    reader.join();
+    EXPECT_TRUE(fakeHidWrites.empty());
+    EXPECT_EQ(fakeHidReads, 1) << "the reader leaves the return to the link thread";
+
+    Deliver({0x31, 0x00, 0x00, 0x80, 0x80, 0x80});
+    EXPECT_EQ(fakeHidCallOrder, (std::vector<char>{'r', 'w', 'w', 'r'}));
+    EXPECT_EQ(SentReports(), (std::vector<std::vector<uint8_t>>{{0x12, 0x00, 0x31}, {0x13, 0x00}}));
+}
+
+// Nothing set before the remote vanished: its return brings only rumble off.
+TEST_F(RemoteLinkTest, ARemoteThatComesBackGetsOnlyWhatWasSet) {
+    ASSERT_TRUE(OpenRemote());
+    fakeHidReopens = 2;
+    Deliver({0x30, 0x00, 0x00});
+    EXPECT_EQ(SentReports(), (std::vector<std::vector<uint8_t>>{{0x13, 0x00}, {0x13, 0x00}}));
+    EXPECT_EQ(fakeHidCallOrder, (std::vector<char>{'r', 'w', 'r', 'w', 'r'}));
+}

@@ -8,9 +8,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <numbers>
 #include <string>
 #include <thread>
@@ -19,60 +17,12 @@
 
 #include "config.h"
 #include "platform/sound.h"
+#include "read_file.h"
+#include "wav_writer.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-void Put16(Bytes& b, uint32_t v) {
-    b.push_back(static_cast<uint8_t>(v));
-    b.push_back(static_cast<uint8_t>(v >> 8));
-}
-
-void Put32(Bytes& b, uint32_t v) {
-    Put16(b, v & 0xFFFF);
-    Put16(b, v >> 16);
-}
-
-void PutTag(Bytes& b, const char* tag) {
-    for (int i = 0; i < 4; ++i) {
-        b.push_back(static_cast<uint8_t>(tag[i]));
-    }
-}
-
-struct Format {
-    uint16_t tag;
-    uint16_t channels;
-    uint32_t rate;
-    uint16_t bits;
-    uint16_t blockAlign;
-    Bytes extra;  // after the 16 common bytes, size field included
-};
-
-// A RIFF/WAVE image: a fmt chunk and a data chunk, sizes as claimed.
-Bytes Wav(const Format& f, const Bytes& data, uint32_t claimedData) {
-    Bytes b;
-    PutTag(b, "RIFF");
-    Put32(b, static_cast<uint32_t>(4 + 8 + 16 + f.extra.size() + 8 + data.size()));
-    PutTag(b, "WAVE");
-    PutTag(b, "fmt ");
-    Put32(b, static_cast<uint32_t>(16 + f.extra.size()));
-    Put16(b, f.tag);
-    Put16(b, f.channels);
-    Put32(b, f.rate);
-    Put32(b, f.rate * f.blockAlign);
-    Put16(b, f.blockAlign);
-    Put16(b, f.bits);
-    b.insert(b.end(), f.extra.begin(), f.extra.end());
-    PutTag(b, "data");
-    Put32(b, claimedData);
-    b.insert(b.end(), data.begin(), data.end());
-    return b;
-}
-
-Bytes Wav(const Format& f, const Bytes& data) {
-    return Wav(f, data, static_cast<uint32_t>(data.size()));
-}
 
 constexpr double kToneHz = 1000;
 
@@ -88,7 +38,7 @@ Bytes PcmTone(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t rate, dou
                 float f = static_cast<float>(v);
                 uint32_t u = 0;
                 std::memcpy(&u, &f, 4);
-                Put32(data, u);
+                PutLe(data, u, 4);
             } else if (bits == 8) {
                 data.push_back(static_cast<uint8_t>(128 + std::lround(v * 127)));
             } else {
@@ -100,7 +50,7 @@ Bytes PcmTone(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t rate, dou
         }
     }
     const auto align = static_cast<uint16_t>(channels * bits / 8);
-    return Wav({tag, channels, rate, bits, align, {}}, data);
+    return WavImage({tag, channels, rate, bits, align, {}}, data);
 }
 
 // Companded square wave at 8 kHz: four samples high, four low, 1 kHz.
@@ -111,7 +61,7 @@ Bytes LawSquare(uint16_t tag, uint8_t high, uint8_t low, uint16_t channels, doub
             data.push_back(i % 8 < 4 ? high : low);
         }
     }
-    return Wav({tag, channels, 8000, 8, channels, {}}, data);
+    return WavImage({tag, channels, 8000, 8, channels, {}}, data);
 }
 
 // IMA ADPCM, mono, 8 kHz: nibbles that drive the signal fully up for four
@@ -119,7 +69,7 @@ Bytes LawSquare(uint16_t tag, uint8_t high, uint8_t low, uint16_t channels, doub
 Bytes ImaBlocks(size_t blocks) {
     Bytes data;
     for (size_t b = 0; b < blocks; ++b) {
-        Put16(data, 0);
+        PutLe(data, 0, 2);
         data.push_back(0);  // step index
         data.push_back(0);
         for (int i = 0; i < 252; ++i) {
@@ -129,37 +79,37 @@ Bytes ImaBlocks(size_t blocks) {
     return data;
 }
 
-Format ImaFormat() {
+WavFormat ImaFormat() {
     Bytes extra;
-    Put16(extra, 2);
-    Put16(extra, 505);
+    PutLe(extra, 2, 2);
+    PutLe(extra, 505, 2);
     return {0x11, 1, 8000, 4, 256, extra};
 }
 
 // MS ADPCM, mono, 8 kHz, predictor 0: +7 and -8 steps, a 1 kHz square.
 Bytes MsAdpcm(size_t blocks) {
     Bytes extra;
-    Put16(extra, 32);
-    Put16(extra, 500);  // samples per block: (256 - 7) * 2 + 2
-    Put16(extra, 7);
+    PutLe(extra, 32, 2);
+    PutLe(extra, 500, 2);  // samples per block: (256 - 7) * 2 + 2
+    PutLe(extra, 7, 2);
     const int16_t coefficients[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
                                         {240, 0}, {460, -208}, {392, -232}};
     for (const auto& pair : coefficients) {
-        Put16(extra, static_cast<uint16_t>(pair[0]));
-        Put16(extra, static_cast<uint16_t>(pair[1]));
+        PutLe(extra, static_cast<uint16_t>(pair[0]), 2);
+        PutLe(extra, static_cast<uint16_t>(pair[1]), 2);
     }
     Bytes data;
     for (size_t b = 0; b < blocks; ++b) {
-        data.push_back(0);  // predictor
-        Put16(data, 16);    // delta
-        Put16(data, 0);
-        Put16(data, 0);
+        data.push_back(0);   // predictor
+        PutLe(data, 16, 2);  // delta
+        PutLe(data, 0, 2);
+        PutLe(data, 0, 2);
         for (int i = 0; i < 249; ++i) {
             // Each byte is two samples; two bytes up, two down.
             data.push_back(((i + 1) / 2) % 2 == 0 ? 0x77 : 0x88);
         }
     }
-    return Wav({2, 1, 8000, 4, 256, extra}, data);
+    return WavImage({2, 1, 8000, 4, 256, extra}, data);
 }
 
 // Plays through the disk driver and returns the left channel of what the
@@ -173,8 +123,7 @@ std::vector<int16_t> Capture(const std::function<void()>& plays) {
     setenv("SDL_DISKAUDIOFILE", path, 1);
     plays();
     CloseSound();
-    std::ifstream file(path, std::ios::binary);
-    const std::string raw((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
+    const std::string raw = ReadFile(path);
     std::remove(path);
     std::vector<int16_t> left(raw.size() / 4);
     for (size_t i = 0; i < left.size(); ++i) {
@@ -256,7 +205,7 @@ TEST(SoundService, PlaysEveryEncodingSdlDecodesConvertedToTheDevice) {
         {"pcm16 12 channels 32k", PcmTone(1, 16, 12, 32000, 0.15), 150},
         {"a-law mono", LawSquare(6, 0xAA, 0x2A, 1, 0.15), 150},
         {"mu-law stereo", LawSquare(7, 0x80, 0x00, 2, 0.15), 150},
-        {"ima adpcm mono", Wav(ImaFormat(), ImaBlocks(3)), 3 * 505 / 8.0},
+        {"ima adpcm mono", WavImage(ImaFormat(), ImaBlocks(3)), 3 * 505 / 8.0},
         {"ms adpcm mono", MsAdpcm(3), 3 * 500 / 8.0},
     };
     std::vector<int16_t> heard = Capture([&] {
@@ -283,11 +232,11 @@ TEST(SoundService, AnImageItCannotPlaySoundsTheAlertToneInstead) {
     formatPastTheEnd[16] = 0xF0;  // fmt chunk size
     Bytes dataBeforeFormat;
     PutTag(dataBeforeFormat, "RIFF");
-    Put32(dataBeforeFormat, 40);
+    PutLe(dataBeforeFormat, 40, 4);
     PutTag(dataBeforeFormat, "WAVE");
     PutTag(dataBeforeFormat, "data");
-    Put32(dataBeforeFormat, 4);
-    Put32(dataBeforeFormat, 0);
+    PutLe(dataBeforeFormat, 4, 4);
+    PutLe(dataBeforeFormat, 0, 4);
     dataBeforeFormat.insert(dataBeforeFormat.end(), good.begin() + 12, good.begin() + 36);
     Bytes notRiff = good;
     std::memcpy(notRiff.data(), "OggS", 4);
@@ -302,10 +251,10 @@ TEST(SoundService, AnImageItCannotPlaySoundsTheAlertToneInstead) {
         {"cut inside the fmt chunk", truncatedFormat},
         {"fmt chunk claiming more than there is", formatPastTheEnd},
         {"data before fmt", dataBeforeFormat},
-        {"float64", Wav({3, 1, 8000, 64, 8, {}}, Bytes(8000, 0))},
-        {"gsm 6.10", Wav({0x31, 1, 8000, 0, 65, {2, 0, 64, 1}}, Bytes(650, 0x55))},
-        {"12-bit pcm", Wav({1, 1, 8000, 12, 2, {}}, Bytes(800, 0x11))},
-        {"no channels", Wav({1, 0, 8000, 16, 2, {}}, Bytes(800, 0x11))},
+        {"float64", WavImage({3, 1, 8000, 64, 8, {}}, Bytes(8000, 0))},
+        {"gsm 6.10", WavImage({0x31, 1, 8000, 0, 65, {2, 0, 64, 1}}, Bytes(650, 0x55))},
+        {"12-bit pcm", WavImage({1, 1, 8000, 12, 2, {}}, Bytes(800, 0x11))},
+        {"no channels", WavImage({1, 0, 8000, 16, 2, {}}, Bytes(800, 0x11))},
     };
     const Bytes zeros(64, 0);
     std::vector<int16_t> heard = Capture([&] {
@@ -330,7 +279,7 @@ TEST(SoundService, AnImageItCannotPlaySoundsTheAlertToneInstead) {
 TEST(SoundService, ADataChunkClaimingMoreThanThereIsPlaysWhatIsThere) {
     // A tiny ADPCM file claiming almost 4 GB once made the decoder allocate
     // all of it; it is cut to the two blocks that are really there.
-    const Bytes huge = Wav(ImaFormat(), ImaBlocks(2), 0xFFFFFFF0);
+    const Bytes huge = WavImage(ImaFormat(), ImaBlocks(2), 0xFFFFFFF0);
     Bytes truncated = PcmTone(1, 16, 2, 44100, 0.1);
     truncated.erase(truncated.end() - 44100 / 20 * 4, truncated.end());  // the last 50 ms lost
     Bytes riffSizeZero = PcmTone(1, 16, 1, 48000, 0.08);
@@ -432,15 +381,15 @@ TEST(SoundService, HostileImagesAreJudgedWithoutReadingPastThem) {
         {"random bytes", noise, false},
         {"a RIFF/WAVE header and then random bytes", headerThenNoise, false},
         {"cut inside the RIFF header", Bytes(good.begin(), good.begin() + 11), false},
-        {"no sample rate", Wav({1, 1, 0, 16, 2, {}}, Bytes(800, 0x11)), false},
-        {"no channels", Wav({1, 0, 8000, 16, 2, {}}, Bytes(800, 0x11)), false},
-        {"no bits per sample", Wav({1, 1, 8000, 0, 2, {}}, Bytes(800, 0x11)), false},
-        {"PCM data claiming 4 GB", Wav({1, 1, 8000, 16, 2, {}}, Bytes(800, 0x11), 0xFFFFFFFF),
+        {"no sample rate", WavImage({1, 1, 0, 16, 2, {}}, Bytes(800, 0x11)), false},
+        {"no channels", WavImage({1, 0, 8000, 16, 2, {}}, Bytes(800, 0x11)), false},
+        {"no bits per sample", WavImage({1, 1, 8000, 0, 2, {}}, Bytes(800, 0x11)), false},
+        {"PCM data claiming 4 GB", WavImage({1, 1, 8000, 16, 2, {}}, Bytes(800, 0x11), 0xFFFFFFFF),
          true},
         {"a RIFF size claiming 4 GB", riffClaims4Gb, true},
         // Found by fuzzing: SDL decodes it to no buffer at all.
         {"less than one frame of ten channels",
-         Wav({1, 10, 8000, 16, 20, {}}, Bytes{0x52, 0x49, 0x00}, 0x50), true},
+         WavImage({1, 10, 8000, 16, 20, {}}, Bytes{0x52, 0x49, 0x00}, 0x50), true},
     };
     for (const auto& [name, image, playable] : cases) {
         const Bytes copy = image;

@@ -1,4 +1,4 @@
-#include "shell/wait.h"
+#include "core/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -26,10 +26,10 @@ TEST(WaitMs, ZeroReturnsOnceAnyTimeHasPassed) {
 
 namespace {
 
-std::vector<int32_t> endsCarriedOut;
+std::vector<EndReason> endsCarriedOut;
 
-void RecordEnd(int32_t signalNumber) {
-    endsCarriedOut.push_back(signalNumber);
+void RecordEnd(EndReason reason) {
+    endsCarriedOut.push_back(reason);
 }
 
 }  // namespace
@@ -42,15 +42,16 @@ TEST(WaitMs, CarriesOutAPendingEndRequestOnlyOnTheHandlersThread) {
     WaitMs(1);
     EXPECT_TRUE(endsCarriedOut.empty());
 
-    RequestEnd(2);
-    RequestEnd(15);
-    EXPECT_EQ(PendingEndRequest(), 2);
+    EXPECT_EQ(PendingEndRequest(), EndReason::None);
+    RequestEnd(EndReason::Interrupt);
+    RequestEnd(EndReason::Terminate);
+    EXPECT_EQ(PendingEndRequest(), EndReason::Interrupt);
     std::thread other([] { WaitMs(1); });
     other.join();
     EXPECT_TRUE(endsCarriedOut.empty());
 
     WaitMs(1);
     ASSERT_FALSE(endsCarriedOut.empty());
-    EXPECT_EQ(endsCarriedOut[0], 2);
+    EXPECT_EQ(endsCarriedOut[0], EndReason::Interrupt);
     SetEndHandler(nullptr);
 }

@@ -4,10 +4,8 @@
 // fail. The handle then stays valid but the device counts as gone: reads wait
 // as for a silent remote (and can be cancelled), writes fail, and every
 // kReopenIntervalMs a waiting read looks for a device with the same
-// identifiers again. When one is back, the library sends it the last report
-// mode and LED reports the caller asked for, then rumble off, and goes on
-// reading: a remote that comes back is in the state the program left it in,
-// without a motor that may have been running when it vanished.
+// identifiers again. When one is back, the read returns TINY_HID_REOPENED:
+// the caller, not the library, puts the remote back as it left it.
 #include <hidapi.h>
 
 #include <array>
@@ -18,7 +16,7 @@
 #include <mutex>
 #include <thread>
 
-#include "hid/report_length.h"
+#include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 
 namespace {
@@ -36,22 +34,12 @@ constexpr auto kReopenInterval = std::chrono::milliseconds(500);
 constexpr int kMaxDrain = 1024;
 constexpr int kMaxHandles = 8;
 
-constexpr uint8_t kReportLeds = 0x11;
-constexpr uint8_t kReportMode = 0x12;
-constexpr uint8_t kReportRumble = 0x13;
-
 struct Device {
     bool inUse = false;
     hid_device* device = nullptr;  // nullptr while the remote is gone
     unsigned short vendorId = 0;
     unsigned short productId = 0;
     Clock::time_point nextReopen;
-    // The last mode and LED reports asked for, sent or not, to restore a
-    // remote that comes back; length 0 until there is one.
-    std::array<uint8_t, 3> mode{};
-    int modeLength = 0;
-    std::array<uint8_t, 2> leds{};
-    int ledsLength = 0;
     std::atomic<int32_t> cancel{0};
 };
 
@@ -91,35 +79,11 @@ void MarkGone(Device& d) {
     d.nextReopen = Clock::now() + kReopenInterval;
 }
 
-// Sends the reports that put a returning remote back as the caller left it.
-// Returns false if the device failed again on the way.
-bool Restore(Device& d) {
-    const uint8_t rumbleOff[2] = {kReportRumble, 0x00};
-    if (d.modeLength > 0 && hid_write(d.device, d.mode.data(), d.mode.size()) < 0) {
-        return false;
-    }
-    if (d.ledsLength > 0 && hid_write(d.device, d.leds.data(), d.leds.size()) < 0) {
-        return false;
-    }
-    return hid_write(d.device, rumbleOff, sizeof rumbleOff) >= 0;
-}
-
-void TryReopen(Device& d) {
+// Returns true when the device is back.
+bool TryReopen(Device& d) {
     d.nextReopen = Clock::now() + kReopenInterval;
     d.device = hid_open(d.vendorId, d.productId, nullptr);
-    if (d.device != nullptr && !Restore(d)) {
-        MarkGone(d);
-    }
-}
-
-void Remember(Device& d, const uint8_t* report, int length) {
-    if (report[0] == kReportMode && length == static_cast<int>(d.mode.size())) {
-        std::memcpy(d.mode.data(), report, d.mode.size());
-        d.modeLength = length;
-    } else if (report[0] == kReportLeds && length == static_cast<int>(d.leds.size())) {
-        std::memcpy(d.leds.data(), report, d.leds.size());
-        d.ledsLength = length;
-    }
+    return d.device != nullptr;
 }
 
 // Lets a waiting writer take the lock between two slices of a read.
@@ -156,8 +120,6 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
             return -1;
         }
         d.inUse = true;
-        d.modeLength = 0;
-        d.ledsLength = 0;
         d.cancel.store(0);
         return handle;
     }
@@ -200,7 +162,9 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
     while (d->cancel.load() == 0) {
         if (d->device == nullptr) {
             if (Clock::now() >= d->nextReopen) {
-                TryReopen(*d);
+                if (TryReopen(*d)) {
+                    return TINY_HID_REOPENED;
+                }
             } else {
                 lock.unlock();
                 std::this_thread::sleep_for(std::chrono::milliseconds(kReadSliceMs));
@@ -236,7 +200,6 @@ extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* 
     if (length == 0) {
         return -1;
     }
-    Remember(*d, buffer, length);
     if (d->device == nullptr) {
         return -1;
     }

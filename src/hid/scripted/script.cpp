@@ -4,6 +4,7 @@
 #include <cctype>
 #include <map>
 
+#include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 
 namespace {
@@ -150,7 +151,7 @@ std::string ParseScript(std::string_view text, Script& script) {
                 return where + "the script expands to more than 1000000 reports";
             }
             script.accessoryMs.push_back(timeMs);
-            byTime[timeMs] = {0x20, 0x00, 0x00, 0x00, 0x00, 0x00, 0xc8};
+            byTime[timeMs] = {kReportStatus, 0x00, 0x00, 0x00, 0x00, 0x00, 0xc8};
             anyReportLine = true;
             continue;
         }

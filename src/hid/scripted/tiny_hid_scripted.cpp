@@ -16,10 +16,8 @@
 //   <t> write gone <bytes>               (a write while gone: not sent)
 //   <t> reopen 057e 0306 <handle>        (a look for it, every 500 ms while
 //                                         a read waits; handle -1: not back)
-// After a successful reopen come the restoring writes: the last mode and LED
-// reports written (if any), then rumble off, as ordinary write lines.
-#include <time.h>
-
+// A successful reopen ends the read with TINY_HID_REOPENED; what the program
+// then sends to put the remote back follows as ordinary write lines.
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -30,9 +28,10 @@
 #include <iterator>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "hid/report_length.h"
+#include "hid/remote_protocol.h"
 #include "hid/scripted/script.h"
 #include "hid/tiny_hid.h"
 
@@ -43,10 +42,6 @@ constexpr int32_t kHandle = 0;
 constexpr int64_t kWaitSliceNs = 2'000'000;
 // Between looks for a gone remote, as in the real library.
 constexpr double kReopenIntervalMs = 500.0;
-
-constexpr uint8_t kReportLeds = 0x11;
-constexpr uint8_t kReportMode = 0x12;
-constexpr uint8_t kReportRumble = 0x13;
 
 std::mutex mutex;  // guards everything below but `cancel`
 Script script;
@@ -64,9 +59,6 @@ int32_t openedProductId = 0;
 size_t nextGap = 0;       // first gap the remote has not come back from
 bool lost = false;        // a read has noticed the remote gone
 double nextReopenMs = 0;  // when a waiting read looks for it next
-// The last mode and LED reports written, sent or not, restored on return.
-std::string lastMode;
-std::string lastLeds;
 // When the program set the report mode, to end an accessory's silence.
 std::vector<double> modeWrittenMs;
 
@@ -129,18 +121,9 @@ bool Gone(double now) {
     return nextGap < script.gaps.size() && static_cast<double>(script.gaps[nextGap].fromMs) <= now;
 }
 
-// Logs a write that reached the remote.
-void LogWrite(const std::string& bytes) {
-    if (bytes.rfind("12 ", 0) == 0) {
-        modeWrittenMs.push_back(MsSinceOpen());
-    }
-    Log("write " + bytes);
-}
-
-// One look for the remote by a waiting read; on its return, the writes that
-// put it back as the program left it. Reports timed while nobody listened
-// are gone with the remote.
-void TryReopen(double now) {
+// One look for the remote by a waiting read. Returns true when it is back;
+// reports timed while nobody listened are gone with the remote.
+bool TryReopen(double now) {
     const bool back = static_cast<double>(script.gaps[nextGap].untilMs) <= now;
     char line[64];
     std::snprintf(line, sizeof line, "reopen %04x %04x %d",
@@ -149,7 +132,7 @@ void TryReopen(double now) {
     Log(line);
     nextReopenMs = now + kReopenIntervalMs;
     if (!back) {
-        return;
+        return false;
     }
     lost = false;
     ++nextGap;
@@ -157,20 +140,13 @@ void TryReopen(double now) {
            static_cast<double>(script.reports[nextReport].timeMs) <= now) {
         ++nextReport;
     }
-    if (!lastMode.empty()) {
-        LogWrite(lastMode);
-    }
-    if (!lastLeds.empty()) {
-        LogWrite(lastLeds);
-    }
-    const uint8_t rumbleOff[2] = {kReportRumble, 0x00};
-    LogWrite(Hex(rumbleOff, sizeof rumbleOff));
+    return true;
 }
 
 // A real remote sends no data reports after an accessory came or went until
 // it is given a report mode again.
 bool Silenced(const ScriptReport& report) {
-    if (report.bytes[0] < 0x30 || report.bytes[0] > 0x3f) {
+    if (report.bytes[0] < kFirstDataReport || report.bytes[0] > kLastDataReport) {
         return false;
     }
     const auto after =
@@ -210,8 +186,7 @@ int32_t DeliverDue(double now, uint8_t* buffer, uint32_t* count) {
 }
 
 void SleepNs(int64_t ns) {
-    timespec pause{static_cast<time_t>(ns / 1'000'000'000), static_cast<long>(ns % 1'000'000'000)};
-    nanosleep(&pause, nullptr);
+    std::this_thread::sleep_for(std::chrono::nanoseconds(ns));
 }
 
 }  // namespace
@@ -242,8 +217,6 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     openedProductId = productId;
     nextGap = 0;
     lost = false;
-    lastMode.clear();
-    lastLeds.clear();
     modeWrittenMs.clear();
     return handle;
 }
@@ -269,8 +242,8 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
                 nextReopenMs = now + kReopenIntervalMs;
                 Log("read gone");
             }
-            if (lost && now >= nextReopenMs) {
-                TryReopen(now);
+            if (lost && now >= nextReopenMs && TryReopen(now)) {
+                return TINY_HID_REOPENED;
             }
             if (lost) {
                 waitNs = std::min(waitNs, static_cast<int64_t>((nextReopenMs - now) * 1e6) + 1);
@@ -298,11 +271,6 @@ extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* 
         return -1;
     }
     const std::string bytes = Hex(buffer, static_cast<size_t>(length));
-    if (buffer[0] == kReportMode) {
-        lastMode = bytes;
-    } else if (buffer[0] == kReportLeds) {
-        lastLeds = bytes;
-    }
     if (Gone(MsSinceOpen())) {
         Log("write gone " + bytes);
         return -1;
@@ -310,7 +278,10 @@ extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* 
     if (count != nullptr) {
         *count = static_cast<uint32_t>(length);
     }
-    LogWrite(bytes);
+    if (buffer[0] == kReportMode) {
+        modeWrittenMs.push_back(MsSinceOpen());
+    }
+    Log("write " + bytes);
     return length;
 }
 

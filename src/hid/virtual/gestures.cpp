@@ -36,6 +36,17 @@ double LongSwingStrength(int32_t elapsedMs) {
     return wave * Fall(elapsedMs - fallStart, kLongSwingFallMs);
 }
 
+// Tremble of one axis (0 X, 1 Y, 2 Z) in report number `tick`, in
+// -kTrembleCounts..kTrembleCounts. The same tick gives the same tremble.
+int32_t Tremble(uint32_t tick, int axis) {
+    // A small integer hash: cheap, repeatable, and free of visible patterns.
+    uint32_t h = tick * 0x9E3779B1u + static_cast<uint32_t>(axis) * 0x85EBCA77u;
+    h ^= h >> 15;
+    h *= 0x2C1B3C6Du;
+    h ^= h >> 12;
+    return static_cast<int32_t>(h % (2 * kTrembleCounts + 1)) - kTrembleCounts;
+}
+
 uint8_t ToByte(int32_t value) {
     return static_cast<uint8_t>(std::clamp(value, 0, 255));
 }
@@ -86,15 +97,6 @@ void GestureOffset(Gesture gesture, int32_t elapsedMs, int32_t& dx, int32_t& dy,
     dx = static_cast<int32_t>(std::lround(strength * peakX));
     dy = static_cast<int32_t>(std::lround(strength * peakY));
     dz = static_cast<int32_t>(std::lround(strength * peakZ));
-}
-
-int32_t Tremble(uint32_t tick, int axis) {
-    // A small integer hash: cheap, repeatable, and free of visible patterns.
-    uint32_t h = tick * 0x9E3779B1u + static_cast<uint32_t>(axis) * 0x85EBCA77u;
-    h ^= h >> 15;
-    h *= 0x2C1B3C6Du;
-    h ^= h >> 12;
-    return static_cast<int32_t>(h % (2 * kTrembleCounts + 1)) - kTrembleCounts;
 }
 
 AccelSample AccelAt(Gesture gesture, int32_t elapsedMs, uint32_t tick) {

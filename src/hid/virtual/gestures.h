@@ -54,10 +54,6 @@ int32_t GestureLengthMs(Gesture gesture);
 // started. Nothing before its start or after its end.
 void GestureOffset(Gesture gesture, int32_t elapsedMs, int32_t& dx, int32_t& dy, int32_t& dz);
 
-// Tremble of one axis (0 X, 1 Y, 2 Z) in report number `tick`, in
-// -kTrembleCounts..kTrembleCounts. The same tick gives the same tremble.
-int32_t Tremble(uint32_t tick, int axis);
-
 // The reading of report number `tick`: rest plus the gesture plus tremble,
 // held inside a byte.
 AccelSample AccelAt(Gesture gesture, int32_t elapsedMs, uint32_t tick);

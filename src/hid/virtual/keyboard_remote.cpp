@@ -32,6 +32,8 @@ KeyAction ActionForKey(uint8_t key) {
     }
 }
 
+namespace {
+
 void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs) {
     const auto start = [&](Gesture gesture) {
         remote.gesture = gesture;
@@ -59,6 +61,8 @@ void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs) {
             break;
     }
 }
+
+}  // namespace
 
 KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, int64_t nowMs) {
     for (int i = 0; i < length; ++i) {
@@ -92,24 +96,24 @@ int BuildButtonsAccelReport(const KeyboardRemote& remote, int64_t nowMs, uint32_
     const AccelSample accel = AccelAt(remote.gesture, static_cast<int32_t>(elapsedMs), tick);
     report[0] = kReportButtonsAccel;
     report[1] = 0;  // D-pad, plus: no key drives them
-    report[2] = ButtonsAt(remote, nowMs);
-    report[3] = accel.x;
-    report[4] = accel.y;
-    report[5] = accel.z;
+    report[kButtonsByte] = ButtonsAt(remote, nowMs);
+    report[kAccelByte] = accel.x;
+    report[kAccelByte + 1] = accel.y;
+    report[kAccelByte + 2] = accel.z;
     return kButtonsAccelLength;
 }
 
 int BuildButtonsReport(const KeyboardRemote& remote, int64_t nowMs, uint8_t* report) {
-    report[0] = kReportButtonsOnly;
+    report[0] = kReportButtons;
     report[1] = 0;
-    report[2] = ButtonsAt(remote, nowMs);
-    return kButtonsOnlyLength;
+    report[kButtonsByte] = ButtonsAt(remote, nowMs);
+    return kButtonsLength;
 }
 
 std::string StatusLine(uint8_t leds, bool rumble) {
     std::string line = "LEDs ";
     for (int led = 0; led < 4; ++led) {
-        line += (leds & (0x10 << led)) != 0 ? "[#]" : "[ ]";
+        line += (leds & (kLed1 << led)) != 0 ? "[#]" : "[ ]";
     }
     line += rumble ? "  rumble ON" : "  rumble off";
     return line;

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "config.h"
+#include "hid/remote_protocol.h"
 #include "hid/virtual/gestures.h"
 
 // A key press holds its button this long: long enough to span several
@@ -16,13 +16,6 @@ constexpr int64_t kButtonHoldMs = 150;
 
 // A real remote reports every 10 ms in a continuous mode.
 constexpr int64_t kReportPeriodMs = 10;
-
-// Reports the remote can send: until the program asks for buttons and
-// accelerometer, a remote reports only button changes.
-constexpr uint8_t kReportButtonsOnly = 0x30;
-constexpr uint8_t kReportButtonsAccel = 0x31;
-constexpr int kButtonsAccelLength = 6;  // id, two button bytes, X, Y, Z
-constexpr int kButtonsOnlyLength = 3;
 
 // The line shown before the program starts, naming the keys.
 constexpr const char* kKeyHelp =
@@ -42,13 +35,11 @@ struct KeyboardRemote {
 // is not a key of the help line does nothing.
 KeyAction ActionForKey(uint8_t key);
 
-// Applies a key's action at nowMs (ms since the remote was opened). A new
-// gesture replaces the one under way, as a hand can only make one at a time.
-void ApplyAction(KeyboardRemote& remote, KeyAction action, int64_t nowMs);
-
-// Applies every key in bytes[0..length). A terminal's escape sequence (arrow
-// and function keys) ends the chunk: its letters are not keys. Returns the
-// first Interrupt or Quit met, which also ends the chunk, else None.
+// Applies every key in bytes[0..length) at nowMs (ms since the remote was
+// opened). A new gesture replaces the one under way, as a hand can only make
+// one at a time. A terminal's escape sequence (arrow and function keys) ends
+// the chunk: its letters are not keys. Returns the first Interrupt or Quit
+// met, which also ends the chunk, else None.
 KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, int64_t nowMs);
 
 // The second button byte at nowMs.
@@ -62,7 +53,7 @@ int BuildButtonsAccelReport(const KeyboardRemote& remote, int64_t nowMs, uint32_
 // Writes report 0x30 (buttons only) at nowMs. Returns its length.
 int BuildButtonsReport(const KeyboardRemote& remote, int64_t nowMs, uint8_t* report);
 
-// The status line: the four player LEDs as the program last set them
-// (bit 4 is LED 1 ... bit 7 LED 4) and the rumble, e.g.
+// The status line: the four player LEDs as the program last set them and the
+// rumble, e.g.
 // "LEDs [#][#][ ][ ]  rumble ON".
 std::string StatusLine(uint8_t leds, bool rumble);

@@ -12,11 +12,6 @@
 // while the banner may still be on its way), a status line below the
 // program's output shows the LEDs and rumble as the program last set them.
 // Without a controlling terminal the process ends with status 2.
-#include <poll.h>
-#include <pthread.h>
-#include <time.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -28,17 +23,14 @@
 #include <mutex>
 #include <thread>
 
-#include "hid/report_length.h"
+#include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 #include "hid/virtual/keyboard_remote.h"
-#include "hid/virtual/terminal.h"
+#include "platform/terminal.h"
 
 namespace {
 
 constexpr int32_t kHandle = 0;
-// The only device this library plays: a Wii Remote.
-constexpr int32_t kVendorId = 0x057E;
-constexpr int32_t kProductId = 0x0306;
 // A waiting read looks at its cancel flag at least this often.
 constexpr auto kWaitSlice = std::chrono::milliseconds(10);
 // After a stall this long (a suspended process), the reporter starts afresh
@@ -54,16 +46,19 @@ int newestLength = 0;
 uint64_t newestNumber = 0;  // 0: none sent yet
 uint64_t deliveredNumber = 0;
 bool open = false;
+bool terminalTaken = false;  // once given back, the terminal is the shell's
 
 std::atomic<int32_t> cancel{0};
 std::atomic<uint8_t> leds{0};
 std::atomic<bool> rumble{false};
-std::atomic<uint8_t> reportMode{kReportButtonsOnly};
+// Until the program asks for buttons and accelerometer, a remote reports only
+// button changes.
+std::atomic<uint8_t> reportMode{kReportButtons};
 std::atomic<bool> statusWanted{false};
 std::atomic<bool> stopReporter{false};
 
 Clock::time_point openedAt;
-pthread_t opener;
+std::thread::id opener;
 std::thread reporter;
 
 static_assert(std::atomic<int32_t>::is_always_lock_free, "cancel is set from signal handlers");
@@ -82,20 +77,23 @@ void Publish(const uint8_t* report, int length) {
     reportArrived.notify_all();
 }
 
-// Reads the keys waiting on the terminal into the remote. Ctrl+C and Ctrl+Backslash
-// end the process as the terminal would have outside raw mode.
-void ReadKeys(KeyboardRemote& remote) {
-    uint8_t keys[64];
-    const ssize_t got = read(TerminalFd(), keys, sizeof keys);
+// Waits up to timeoutMs for keys and applies them to the remote. Ctrl+C and
+// Ctrl+Backslash end the process as the terminal would have outside raw mode.
+// Returns false once the terminal is gone.
+bool TakeKeys(KeyboardRemote& remote, int32_t timeoutMs) {
+    char keys[64];
+    const int32_t got = ReadKeys(keys, sizeof keys, timeoutMs);
     if (got <= 0) {
-        return;
+        return got == 0;
     }
-    const KeyAction end = ApplyKeys(remote, keys, static_cast<int>(got), MsSinceOpen(Clock::now()));
+    const KeyAction end =
+        ApplyKeys(remote, reinterpret_cast<const uint8_t*>(keys), got, MsSinceOpen(Clock::now()));
     if (end == KeyAction::Interrupt) {
-        kill(getpid(), SIGINT);
+        std::raise(SIGINT);
     } else if (end == KeyAction::Quit) {
-        kill(getpid(), SIGQUIT);
+        std::raise(SIGQUIT);
     }
+    return true;
 }
 
 // Keeps the status line in step with what the program last set.
@@ -137,22 +135,15 @@ void RunReporter() {
             }
         }
         UpdateStatus(shownStatus);
-        const auto wait = std::max(due - Clock::now(), Clock::duration::zero());
-        const auto waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
-        timespec timeout{static_cast<time_t>(waitNs / 1'000'000'000),
-                         static_cast<long>(waitNs % 1'000'000'000)};
-        pollfd tty{TerminalFd(), POLLIN, 0};
-        // A terminal that hung up keeps polling readable: stop listening to
-        // it and keep the reports going, a signal will end the process.
+        // Whole milliseconds, rounded up: a report is never sent early.
+        const auto wait = std::chrono::ceil<std::chrono::milliseconds>(
+            std::max(due - Clock::now(), Clock::duration::zero()));
+        // A terminal that hung up gives no more keys: keep the reports going,
+        // a signal will end the process.
         if (keysGone) {
-            tty.fd = -1;
-        }
-        if (ppoll(&tty, 1, &timeout, nullptr) > 0) {
-            if ((tty.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
-                keysGone = true;
-            } else if ((tty.revents & POLLIN) != 0) {
-                ReadKeys(remote);
-            }
+            std::this_thread::sleep_for(wait);
+        } else {
+            keysGone = !TakeKeys(remote, static_cast<int32_t>(wait.count()));
         }
     }
 }
@@ -172,11 +163,12 @@ void CleanUpAtExit() {
 }  // namespace
 
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
-    if (vendorId != kVendorId || productId != kProductId) {
+    // The only device this library plays: a Wii Remote.
+    if (vendorId != kRemoteVendorId || productId != kRemoteProductId) {
         return -1;
     }
     // One remote per process: once closed, the terminal is the shell's again.
-    if (TerminalFd() >= 0) {
+    if (terminalTaken) {
         return -1;
     }
     if (!OpenTerminal()) {
@@ -185,10 +177,11 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
                      "start it in a terminal\n");
         std::exit(2);
     }
+    terminalTaken = true;
     std::atexit(CleanUpAtExit);
     std::lock_guard lock(mutex);
     WriteTerminal(std::string(kKeyHelp) + "\n");
-    opener = pthread_self();
+    opener = std::this_thread::get_id();
     openedAt = Clock::now();
     open = true;
     reporter = std::thread(RunReporter);
@@ -198,7 +191,7 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
 extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) {
     // The program's main loop reads on the thread that opened the remote, and
     // only after the banner is printed: from now on the status line is safe.
-    if (pthread_equal(pthread_self(), opener) != 0) {
+    if (std::this_thread::get_id() == opener) {
         statusWanted.store(true);
     }
     std::unique_lock lock(mutex);
@@ -232,14 +225,14 @@ extern "C" int32_t WriteReport(int32_t handle, const uint8_t* buffer, uint32_t* 
         return -1;
     }
     switch (buffer[0]) {
-        case 0x11:  // player LEDs in the high nibble
-            leds.store(buffer[1] & 0xF0);
+        case kReportLeds:
+            leds.store(buffer[1] & kLedsAll);
             break;
-        case 0x10:  // rumble, bit 0
-        case 0x13:
-            rumble.store((buffer[1] & 0x01) != 0);
+        case kReportRumbleOnly:
+        case kReportIrClock:
+            rumble.store((buffer[1] & kRumbleBit) != 0);
             break;
-        case 0x12:  // flags, then the report the remote should send
+        case kReportMode:  // flags, then the report the remote should send
             reportMode.store(buffer[2]);
             break;
         default:

@@ -3,16 +3,15 @@
 // process ends, the terminal is left as it was found.
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 // Opens the controlling terminal and switches its input to raw mode without
 // echo, keeping output processing so the program's lines still end cleanly.
-// Installs the handlers that restore it on a terminating signal or a crash.
-// Returns false when the process has no controlling terminal.
+// From then on the terminal is restored on every way out: exit, a signal
+// that ends the process, a crash. Returns false when the process has no
+// controlling terminal.
 bool OpenTerminal();
-
-// The terminal's descriptor, to wait for and read keys; -1 when not open.
-int TerminalFd();
 
 // Writes text to the terminal as it stands.
 void WriteTerminal(std::string_view text);
@@ -23,6 +22,12 @@ void DrawStatus(std::string_view line);
 
 // Ends a drawn status line with a newline, so that nothing printed later
 // lands on it, and puts the terminal back as it was found. Drops keys typed
-// but not read, so they do not spill into the shell. Async-signal-safe and
-// idempotent: it may run from a signal handler, at exit, or both.
+// but not read, so they do not spill into the shell. Idempotent, and on Linux
+// async-signal-safe: it may run from a signal handler, at exit, or both.
 void RestoreTerminal();
+
+// Waits up to timeoutMs for keys and copies at most capacity bytes of them
+// into keys. Returns the number of bytes, 0 on timeout (or when the wait was
+// cut short), -1 when the terminal is gone (hung up, closed) and will give no
+// more keys.
+int32_t ReadKeys(char* keys, int32_t capacity, int32_t timeoutMs);

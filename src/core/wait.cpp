@@ -1,4 +1,4 @@
-#include "shell/wait.h"
+#include "core/wait.h"
 
 #include <atomic>
 #include <thread>
@@ -7,9 +7,9 @@
 
 namespace {
 
-std::atomic<int32_t> pendingEnd{0};
-static_assert(std::atomic<int32_t>::is_always_lock_free);
-void (*endHandler)(int32_t) = nullptr;
+std::atomic<EndReason> pendingEnd{EndReason::None};
+static_assert(std::atomic<EndReason>::is_always_lock_free);
+void (*endHandler)(EndReason) = nullptr;
 std::thread::id endThread;
 
 }  // namespace
@@ -26,23 +26,24 @@ void WaitMs(int32_t ms) {
     }
 }
 
-void RequestEnd(int32_t signalNumber) {
-    int32_t none = 0;
-    pendingEnd.compare_exchange_strong(none, signalNumber);
+void RequestEnd(EndReason reason) {
+    EndReason none = EndReason::None;
+    pendingEnd.compare_exchange_strong(none, reason);
 }
 
-int32_t PendingEndRequest() {
+EndReason PendingEndRequest() {
     return pendingEnd.load();
 }
 
-void SetEndHandler(void (*endProgram)(int32_t signalNumber)) {
+void SetEndHandler(void (*endProgram)(EndReason reason)) {
     endThread = std::this_thread::get_id();
     endHandler = endProgram;
 }
 
 void EndIfRequested() {
-    const int32_t signalNumber = pendingEnd.load(std::memory_order_relaxed);
-    if (signalNumber != 0 && endHandler != nullptr && std::this_thread::get_id() == endThread) {
-        endHandler(signalNumber);
+    const EndReason reason = pendingEnd.load(std::memory_order_relaxed);
+    if (reason != EndReason::None && endHandler != nullptr &&
+        std::this_thread::get_id() == endThread) {
+        endHandler(reason);
     }
 }

@@ -1,18 +1,12 @@
 #include "platform/message.h"
 
 #include <SDL.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
+
+#include "platform/sdl/host.h"
 
 namespace {
-
-bool HasDisplay() {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 != nullptr && x11[0] != '\0') || (wayland != nullptr && wayland[0] != '\0');
-}
 
 // The console stand-in for a dialog: the text alone on its line, then Enter
 // plays the part of the OK button. Without a terminal nobody could press it,
@@ -20,7 +14,7 @@ bool HasDisplay() {
 void ShowOnConsole(const char* text) {
     std::fprintf(stderr, "%s\n", text);
     std::fflush(stderr);
-    if (isatty(STDIN_FILENO) == 0) {
+    if (!ConsoleCanAnswer()) {
         return;
     }
     int c = 0;

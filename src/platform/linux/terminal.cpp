@@ -1,6 +1,7 @@
-#include "hid/virtual/terminal.h"
+#include "platform/terminal.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -115,10 +116,6 @@ bool OpenTerminal() {
     return true;
 }
 
-int TerminalFd() {
-    return ttyFd;
-}
-
 void WriteTerminal(std::string_view text) {
     WriteAll(text.data(), text.size());
 }
@@ -145,4 +142,23 @@ void RestoreTerminal() {
     }
     tcflush(ttyFd, TCIFLUSH);
     tcsetattr(ttyFd, TCSANOW, &found);
+}
+
+int32_t ReadKeys(char* keys, int32_t capacity, int32_t timeoutMs) {
+    if (ttyFd < 0) {
+        return -1;
+    }
+    pollfd tty{ttyFd, POLLIN, 0};
+    if (poll(&tty, 1, timeoutMs) <= 0) {
+        return 0;
+    }
+    // A terminal that hung up keeps polling readable, with nothing to read.
+    if ((tty.revents & (POLLHUP | POLLERR | POLLNVAL)) != 0) {
+        return -1;
+    }
+    if ((tty.revents & POLLIN) == 0 || capacity <= 0) {
+        return 0;
+    }
+    const ssize_t got = read(ttyFd, keys, static_cast<size_t>(capacity));
+    return got > 0 ? static_cast<int32_t>(got) : 0;
 }

@@ -1,8 +1,9 @@
 // The sound service on SDL2 audio. Every image is decoded and converted to the
 // device format once, ahead of its first play; the audio callback then only
 // copies frames, and a play is one atomic store.
+#include "platform/sound.h"
+
 #include <SDL.h>
-#include <dlfcn.h>
 
 #include <algorithm>
 #include <atomic>
@@ -13,7 +14,7 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/sound.h"
+#include "platform/sdl/host.h"
 
 namespace {
 
@@ -57,24 +58,11 @@ void WriteLe32(uint8_t* bytes, uint32_t value) {
 
 void IgnoreSdlLog(void*, int, SDL_LogPriority, const char*) {}
 
-void IgnoreAlsaError(const char*, int, const char*, int, const char*, ...) {}
-
-// On a machine without a sound card, ALSA prints its errors straight to the
-// console while SDL probes it; the program's console belongs to the banner.
-// SDL loads ALSA at run time, so the handler is set through the same library.
+// The program's console belongs to the banner: neither SDL nor the audio
+// libraries beneath it may print there.
 void SilenceLibraries() {
     SDL_LogSetOutputFunction(IgnoreSdlLog, nullptr);
-    void* alsa = dlopen("libasound.so.2", RTLD_NOW | RTLD_GLOBAL);
-    if (alsa == nullptr) {
-        return;
-    }
-    using Handler = void (*)(const char*, int, const char*, int, const char*, ...);
-    using SetHandler = int (*)(Handler);
-    auto set = reinterpret_cast<SetHandler>(dlsym(alsa, "snd_lib_error_set_handler"));
-    if (set != nullptr) {
-        set(IgnoreAlsaError);
-    }
-    // alsa stays loaded: the handler must outlive every later use by SDL.
+    SilenceAudioLibraries();
 }
 
 // A soft two-partial beep with smooth ends, so that it never clicks.

@@ -1,25 +1,29 @@
-// The millisecond wait of every timed step on the main thread.
+// The millisecond wait of every timed step on the main thread, and the
+// mailbox through which a request to end the program reaches that thread.
 #pragma once
 
 #include <cstdint>
+
+#include "platform/end_request.h"
 
 // Spins on the high-resolution counter until strictly more than ms
 // milliseconds have passed. Never sleeps: the toy's timings stay exact at the
 // cost of a busy processor.
 void WaitMs(int32_t ms);
 
-// A request to end the program, made by a signal and carried out by the main
-// thread at its next wait or read, where no write of its own is under way.
+// A request to end the program, made from outside (a signal on Linux) and
+// carried out by the main thread at its next wait or read, where no write of
+// its own is under way.
 
 // Records the request; only the first one counts. Async-signal-safe.
-void RequestEnd(int32_t signalNumber);
+void RequestEnd(EndReason reason);
 
-// The signal number of the pending request, 0 if there is none.
-int32_t PendingEndRequest();
+// The reason of the pending request, EndReason::None if there is none.
+EndReason PendingEndRequest();
 
 // Names what carries out a request, and the thread that does it: the calling
 // one. Until then requests are only recorded.
-void SetEndHandler(void (*endProgram)(int32_t signalNumber));
+void SetEndHandler(void (*endProgram)(EndReason reason));
 
 // On the handler's thread, with a request pending: calls the handler. Every
 // spin of WaitMs calls it, so a request is carried out within microseconds

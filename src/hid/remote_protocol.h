@@ -1,0 +1,93 @@
+// What the Wii Remote understands: its identifiers, the reports the program
+// exchanges with it and the values inside them. Facts of the device, not
+// tunables, in one place for the remote link, every tiny_hid library and the
+// tests, so that a scripted or keyboard-driven remote speaks exactly as a
+// real one.
+#pragma once
+
+#include <cstdint>
+
+// USB/Bluetooth identifiers.
+constexpr int32_t kRemoteVendorId = 0x057E;
+constexpr int32_t kRemoteProductId = 0x0306;      // the original remote
+constexpr int32_t kRemotePlusProductId = 0x0330;  // the Wii Remote Plus
+
+// Output reports, host to remote, by identifier.
+constexpr uint8_t kReportRumbleOnly = 0x10;
+constexpr uint8_t kReportLeds = 0x11;  // player LEDs
+constexpr uint8_t kReportMode = 0x12;  // data reporting mode: flags, mode
+constexpr uint8_t kReportIrClock = 0x13;
+constexpr uint8_t kReportSpeakerEnable = 0x14;
+constexpr uint8_t kReportStatusRequest = 0x15;
+constexpr uint8_t kReportMemoryWrite = 0x16;  // address, size, 16 data bytes
+constexpr uint8_t kReportMemoryRead = 0x17;   // address, size
+constexpr uint8_t kReportSpeakerData = 0x18;
+constexpr uint8_t kReportSpeakerMute = 0x19;
+constexpr uint8_t kReportIrEnable = 0x1A;
+
+// Bit 0 of every output report's first data byte drives the rumble motor.
+// The program switches it with report 0x13, whose other bit (the IR camera's
+// clock) it leaves off.
+constexpr uint8_t kRumbleBit = 0x01;
+constexpr uint8_t kReportRumble = kReportIrClock;
+
+// Length in bytes of output report `id`, identifier included, or 0 for an
+// identifier the remote does not take.
+constexpr int OutputReportLength(uint8_t id) {
+    switch (id) {
+        case kReportMode:
+            return 3;
+        case kReportRumbleOnly:
+        case kReportLeds:
+        case kReportIrClock:
+        case kReportSpeakerEnable:
+        case kReportStatusRequest:
+        case kReportSpeakerMute:
+        case kReportIrEnable:
+            return 2;
+        case kReportMemoryWrite:
+        case kReportSpeakerData:
+            return 22;
+        case kReportMemoryRead:
+            return 7;
+        default:
+            return 0;
+    }
+}
+
+// Player LEDs, the high nibble of report 0x11: bit 4 is LED 1 ... bit 7 LED 4.
+constexpr uint8_t kLed1 = 0x10;
+constexpr uint8_t kLed2 = 0x20;
+constexpr uint8_t kLed3 = 0x40;
+constexpr uint8_t kLed4 = 0x80;
+constexpr uint8_t kLedsNone = 0x00;
+constexpr uint8_t kLeds1 = kLed1;
+constexpr uint8_t kLeds12 = kLed1 | kLed2;
+constexpr uint8_t kLeds123 = kLed1 | kLed2 | kLed3;
+constexpr uint8_t kLedsAll = kLed1 | kLed2 | kLed3 | kLed4;
+
+// Input reports, remote to host, by identifier. The remote sends a status
+// report when an accessory comes or goes and then no data reports (0x30 to
+// 0x3F) until it is given a reporting mode again.
+constexpr uint8_t kReportStatus = 0x20;
+constexpr uint8_t kReportButtons = 0x30;       // core buttons
+constexpr uint8_t kReportButtonsAccel = 0x31;  // core buttons and accelerometer
+constexpr uint8_t kFirstDataReport = 0x30;
+constexpr uint8_t kLastDataReport = 0x3F;
+
+// Where the fields sit in reports 0x30 and 0x31, and the shortest report that
+// carries them, identifier included.
+constexpr int kButtonsByte = 2;  // the second button byte; byte 1 holds the D-pad and plus
+constexpr int kAccelByte = 3;    // X, then Y and Z
+constexpr int kButtonsLength = 3;
+constexpr int kButtonsAccelLength = 6;
+
+// Whole values of the second button byte. The program acts on A or Home
+// alone: together with any other button they are deliberately ignored.
+constexpr uint8_t kButtonA = 0x08;
+constexpr uint8_t kButtonHome = 0x80;
+
+// The data reporting mode the program sets at start-up: no flags, core
+// buttons and accelerometer.
+constexpr uint8_t kReportModeFlags = 0x00;
+constexpr uint8_t kReportModeCoreAccel = kReportButtonsAccel;
