@@ -78,7 +78,6 @@ std::vector<HidLogLine> ParseHidLog(const std::string& text) {
     return lines;
 }
 
-
 SessionResult RunScripted(const std::string& script, const SessionOptions& options) {
     return RunScriptedWithSignal(script, SessionSignal{}, options);
 }
