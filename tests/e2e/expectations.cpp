@@ -2,14 +2,6 @@
 
 #include <gtest/gtest.h>
 
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts) {
-    std::vector<std::string> all;
-    for (const auto& part : parts) {
-        all.insert(all.end(), part.begin(), part.end());
-    }
-    return all;
-}
-
 void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms, Slack slack) {
     const double gap = later.ms - earlier.ms;
     EXPECT_GT(gap, ms - slack.belowMs) << earlier.rest << " -> " << later.rest;

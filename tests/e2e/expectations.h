@@ -3,20 +3,13 @@
 // account as a scripted one.
 #pragma once
 
-#include <initializer_list>
 #include <string>
 #include <vector>
 
 #include "session.h"
 
-inline const std::vector<std::string> kStart = {"12 00 31", "11 f0", "11 00"};
-inline const std::vector<std::string> kIgnite = {"11 10", "11 30", "11 70",
-                                                 "11 f0", "13 01", "13 00"};
-inline const std::vector<std::string> kRetract = {"11 70", "11 30", "11 10",
-                                                  "11 00", "13 01", "13 00"};
+// The strike's rumble pulse; the start-up and the sweeps are in session.h.
 inline const std::vector<std::string> kPulse = {"13 01", "13 00"};
-
-std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);
 
 // How far a measured gap may stray from the program's own. Waits are busy
 // and never short, so a log written by the program's side needs slack only

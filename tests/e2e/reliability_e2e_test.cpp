@@ -2,7 +2,6 @@
 // a remote that vanishes and returns, reports of odd lengths.
 #include <gtest/gtest.h>
 
-#include "expectations.h"
 #include "session.h"
 
 namespace {

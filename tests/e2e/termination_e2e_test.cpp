@@ -5,7 +5,6 @@
 
 #include <csignal>
 
-#include "expectations.h"
 #include "session.h"
 
 namespace {

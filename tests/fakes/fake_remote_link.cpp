@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
+#include "core/wait.h"
 #include "fake_counter.h"
 #include "remote/remote_link.h"
 #include "remote/rumble_pulse.h"
-#include "core/wait.h"
 
 RemoteState remoteState;
 int32_t hidHandle = -1;
