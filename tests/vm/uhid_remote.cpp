@@ -43,13 +43,13 @@
 #include <string>
 #include <vector>
 
+#include "hid/remote_protocol.h"
 #include "hid/scripted/script.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-constexpr int32_t kVendorId = 0x057E;
 constexpr uint8_t kBusBluetooth = 0x05;
 constexpr double kReportPeriodMs = 10.0;
 constexpr uint8_t kBatteryLevel = 0xC8;
@@ -113,7 +113,7 @@ struct Remote {
     // What the remote feels and does.
     uint8_t buttons[2] = {0, 0};
     uint8_t accel[3] = {0x80, 0x80, 0x80};
-    uint8_t mode = 0x30;
+    uint8_t mode = kReportButtons;
     bool rumble = false;
     uint8_t leds = 0;
     int lastButtonsSent = -1;
@@ -146,7 +146,7 @@ void Log(const Remote& r, const std::string& line) {
 
 std::string Ids(const Remote& r) {
     char ids[16];
-    std::snprintf(ids, sizeof ids, "%04x %04x", static_cast<unsigned>(kVendorId),
+    std::snprintf(ids, sizeof ids, "%04x %04x", static_cast<unsigned>(kRemoteVendorId),
                   static_cast<unsigned>(r.script.productId & 0xFFFF));
     return ids;
 }
@@ -158,7 +158,7 @@ bool SendEvent(const Remote& r, const uhid_event& ev) {
 bool Create(Remote& r) {
     uhid_event ev{};
     ev.type = UHID_CREATE2;
-    const bool plus = r.script.productId == 0x0330;
+    const bool plus = r.script.productId == kRemotePlusProductId;
     std::snprintf(reinterpret_cast<char*>(ev.u.create2.name), sizeof ev.u.create2.name, "%s",
                   plus ? "Nintendo RVL-CNT-01-TR" : "Nintendo RVL-CNT-01");
     std::snprintf(reinterpret_cast<char*>(ev.u.create2.uniq), sizeof ev.u.create2.uniq, "%s",
@@ -167,14 +167,14 @@ bool Create(Remote& r) {
     std::memcpy(ev.u.create2.rd_data, descriptor.data(), descriptor.size());
     ev.u.create2.rd_size = static_cast<uint16_t>(descriptor.size());
     ev.u.create2.bus = kBusBluetooth;
-    ev.u.create2.vendor = kVendorId;
+    ev.u.create2.vendor = kRemoteVendorId;
     ev.u.create2.product = static_cast<uint32_t>(r.script.productId);
     if (!SendEvent(r, ev)) {
         return false;
     }
     // A new connection: the remote starts in mode 0x30, dark and still.
     r.present = true;
-    r.mode = 0x30;
+    r.mode = kReportButtons;
     r.rumble = false;
     r.leds = 0;
     r.lastButtonsSent = -1;
@@ -214,8 +214,8 @@ uint32_t NextNoise(Remote& r) {
 void SendData(Remote& r) {
     uint8_t b1 = r.buttons[0] & kButtons1;
     uint8_t b2 = r.buttons[1];
-    if (r.mode != 0x31) {
-        const uint8_t report[3] = {0x30, b1, static_cast<uint8_t>(b2 & kButtons2)};
+    if (r.mode != kReportButtonsAccel) {
+        const uint8_t report[3] = {kReportButtons, b1, static_cast<uint8_t>(b2 & kButtons2)};
         SendInput(r, report, sizeof report, false);
         r.lastButtonsSent = b1 << 8 | (b2 & kButtons2);
         return;
@@ -226,12 +226,12 @@ void SendData(Remote& r) {
         b2 |= static_cast<uint8_t>(((n >> 2) & 0x1) << 5);  // Y bit 1
         b2 |= static_cast<uint8_t>(((n >> 3) & 0x1) << 6);  // Z bit 1
     }
-    const uint8_t report[6] = {0x31, b1, b2, r.accel[0], r.accel[1], r.accel[2]};
+    const uint8_t report[6] = {kReportButtonsAccel, b1, b2, r.accel[0], r.accel[1], r.accel[2]};
     SendInput(r, report, sizeof report, false);
 }
 
 void SendStatus(Remote& r) {
-    const uint8_t report[7] = {0x20,
+    const uint8_t report[7] = {kReportStatus,
                                static_cast<uint8_t>(r.buttons[0] & kButtons1),
                                static_cast<uint8_t>(r.buttons[1] & kButtons2),
                                r.leds,
@@ -252,7 +252,7 @@ void AnswerRead(Remote& r, const uint8_t* out, size_t length) {
     int address = out[3] << 8 | out[4];
     do {
         const int chunk = remaining > 16 ? 16 : (remaining < 1 ? 1 : remaining);
-        uint8_t report[22] = {0x21, static_cast<uint8_t>(r.buttons[0] & kButtons1),
+        uint8_t report[22] = {kReportMemoryData, static_cast<uint8_t>(r.buttons[0] & kButtons1),
                               static_cast<uint8_t>(r.buttons[1] & kButtons2)};
         report[3] = static_cast<uint8_t>((chunk - 1) << 4 | (registers ? kNoSuchRegister : 0));
         report[4] = static_cast<uint8_t>(address >> 8);
@@ -267,8 +267,9 @@ void AnswerRead(Remote& r, const uint8_t* out, size_t length) {
 }
 
 void AnswerWrite(Remote& r) {
-    const uint8_t report[5] = {0x22, static_cast<uint8_t>(r.buttons[0] & kButtons1),
-                               static_cast<uint8_t>(r.buttons[1] & kButtons2), 0x16, 0x00};
+    const uint8_t report[5] = {kReportAcknowledge, static_cast<uint8_t>(r.buttons[0] & kButtons1),
+                               static_cast<uint8_t>(r.buttons[1] & kButtons2), kReportMemoryWrite,
+                               0x00};
     SendInput(r, report, sizeof report, true);
 }
 
@@ -278,33 +279,33 @@ void OnOutput(Remote& r, const uint8_t* out, size_t length) {
     }
     Log(r, "write " + Hex(out, length));
     if (length >= 2) {
-        r.rumble = (out[1] & 0x01) != 0;
+        r.rumble = (out[1] & kRumbleBit) != 0;
     }
     switch (out[0]) {
-        case 0x11:
+        case kReportLeds:
             if (length >= 2) {
-                r.leds = out[1] & 0xF0;
+                r.leds = out[1] & kLedsAll;
             }
             break;
-        case 0x12:
+        case kReportMode:
             if (length >= 3) {
-                r.mode = out[2] == 0x31 ? 0x31 : 0x30;
+                r.mode = out[2] == kReportButtonsAccel ? kReportButtonsAccel : kReportButtons;
                 r.lastButtonsSent = -1;
                 r.nextDataMs = Now(r);
-                if (r.mode == 0x31 && !r.scriptStarted) {
+                if (r.mode == kReportButtonsAccel && !r.scriptStarted) {
                     r.scriptStarted = true;
                     r.scriptZero = Clock::now();
                     Log(r, "start");
                 }
             }
             break;
-        case 0x15:
+        case kReportStatusRequest:
             SendStatus(r);
             break;
-        case 0x16:
+        case kReportMemoryWrite:
             AnswerWrite(r);
             break;
-        case 0x17:
+        case kReportMemoryRead:
             AnswerRead(r, out, length);
             break;
         default:
@@ -354,19 +355,19 @@ void PlayScript(Remote& r, double t) {
            static_cast<double>(r.script.reports[r.nextReport].timeMs) <= t) {
         const std::vector<uint8_t>& bytes = r.script.reports[r.nextReport].bytes;
         ++r.nextReport;
-        if (bytes[0] >= 0x30 && bytes[0] <= 0x3F) {
+        if (bytes[0] >= kFirstDataReport && bytes[0] <= kLastDataReport) {
             if (bytes.size() >= 3) {
                 r.buttons[0] = bytes[1];
                 r.buttons[1] = bytes[2];
             }
-            if (bytes[0] == 0x31 && bytes.size() >= 6) {
+            if (bytes[0] == kReportButtonsAccel && bytes.size() >= kButtonsAccelLength) {
                 std::memcpy(r.accel, &bytes[3], 3);
             }
             continue;
         }
         SendInput(r, bytes.data(), bytes.size(), true);
-        if (bytes[0] == 0x20) {
-            r.mode = 0x30;  // an accessory came or went: data only on change
+        if (bytes[0] == kReportStatus) {
+            r.mode = kReportButtons;  // an accessory came or went: data only on change
         }
     }
 }
@@ -426,7 +427,7 @@ int main(int argc, char** argv) {
             PlayScript(r, ScriptNow(r));
         }
         double waitMs = kReportPeriodMs;
-        if (r.present && r.mode == 0x31) {
+        if (r.present && r.mode == kReportButtonsAccel) {
             const double now = Now(r);
             if (now >= r.nextDataMs) {
                 SendData(r);
