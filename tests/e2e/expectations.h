@@ -25,18 +25,19 @@ inline constexpr Slack kScriptedSlack{0.0, 40.0};
 void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms,
                    Slack slack = kScriptedSlack);
 
-// A whole session: at rest; A ignites at 1000; a swing at 4500 and a hit
-// while swinging at 4600; A retracts at 5600 and ignites again at 6600; Home
-// from 8000 quits while lit. Each step leaves the one before it a margin
-// for a loaded or emulated machine.
+// A whole session: at rest; A ignites at 1000; a swing at 5500 and a hit
+// while swinging at 5600; A retracts at 6600 and ignites again at 7600; Home
+// from 9000 quits while lit. Each step leaves the one before it a margin for
+// a loaded or emulated machine, where the ignition window's 80 loop
+// iterations take up to 4 s.
 inline const std::string kWholeSessionScript =
-    "0-12000/10 31 00 00 80 80 9a\n"
+    "0-14000/10 31 00 00 80 80 9a\n"
     "1000-1090/10 31 00 08 80 80 9a\n"    // A: ignite
-    "4500-4590/10 31 00 00 bc 80 80\n"    // swing
-    "4600-4640/10 31 00 00 ff 80 80\n"    // hit while swinging
-    "5600-5690/10 31 00 08 80 80 9a\n"    // A: retract
-    "6600-6690/10 31 00 08 80 80 9a\n"    // A: ignite
-    "8000-12000/10 31 00 80 80 80 9a\n";  // Home while lit
+    "5500-5590/10 31 00 00 bc 80 80\n"    // swing
+    "5600-5640/10 31 00 00 ff 80 80\n"    // hit while swinging
+    "6600-6690/10 31 00 08 80 80 9a\n"    // A: retract
+    "7600-7690/10 31 00 08 80 80 9a\n"    // A: ignite
+    "9000-14000/10 31 00 80 80 80 9a\n";  // Home while lit
 
 // The writes of that session, in order, and their spacing: the LED steps of
 // each sweep, its rumble pulse, the strike's pulse. `writes` are the
