@@ -46,7 +46,6 @@ constexpr int32_t kModeResendMinMs = 100;
 // this long after the return has the program's whole state restored again.
 constexpr int32_t kReturnSetupMs = 1000;
 
-
 // Sound files, one per slot, read whole from the working directory at start-up.
 // A slot holds a whole WAV image; its last byte always stays 0.
 constexpr int32_t kSoundSlotSize = 20'971'520;   // 20 MiB

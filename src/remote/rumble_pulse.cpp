@@ -1,10 +1,10 @@
 #include "remote/rumble_pulse.h"
 
+#include "core/wait.h"
 #include "platform/counter.h"
 #include "platform/thread.h"
 #include "remote/probe.h"
 #include "remote/remote_link.h"
-#include "core/wait.h"
 
 namespace {
 
