@@ -4,8 +4,10 @@
 # through the machine's audio device when there is one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+./scripts/setup.sh run
+# Neither tests nor benchmark: their packages come with the test command.
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOWBRAND_TESTS=OFF -DGLOWBRAND_BENCHMARKS=OFF \
+  >/dev/null
 cmake --build build -j "$(nproc)" --target glowbrand glowbrand-virtual sounds >/dev/null
 mkdir -p run
 # The program plays the four sounds from its working directory.

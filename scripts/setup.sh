@@ -1,16 +1,30 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build and the tests need, if any is missing.
+# setup.sh run|test: installs the Debian packages that are missing, for
+# building and playing (run) or for that and the whole test suite (test).
 set -euo pipefail
 
-packages=(
+# What building and running the program needs.
+run_packages=(
   build-essential cmake pkg-config     # the build
   libhidapi-dev libsdl2-dev            # the real remote and the sound
-  libgtest-dev libbenchmark-dev        # tests and benchmarks
+)
+
+# What only the tests, benchmarks and checks need, on top of the above.
+test_packages=(
+  libgtest-dev                         # unit and end-to-end tests
+  libbenchmark-dev                     # how fast a sound starts
   clang libclang-rt-14-dev             # fuzzing (libFuzzer)
   valgrind                             # a whole session under valgrind
   tmux                                 # plays the user at the keyboard in a test
-  qemu-system-x86 busybox-static cpio  # tests only: the VM suite, a remote made in a kernel
+  file                                 # CPack's DEB generator reads the binaries with it
+  qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
 )
+
+case "${1:-}" in
+  run) packages=("${run_packages[@]}") ;;
+  test) packages=("${run_packages[@]}" "${test_packages[@]}") ;;
+  *) echo "usage: $0 run|test" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do

@@ -5,7 +5,7 @@
 # of the plain build. Ends with one line of totals over every run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-./scripts/setup.sh || exit 1
+./scripts/setup.sh test || exit 1
 
 jobs=$(nproc)
 passed=0
@@ -17,7 +17,9 @@ run_suite() {
   shift 2
   echo "=== $label ==="
   mkdir -p "$dir"
-  if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOWBRAND_BENCHMARKS=ON "$@" &&
+  # Tests and benchmark on: the run command may have left them off in build/.
+  if ! { cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOWBRAND_TESTS=ON \
+           -DGLOWBRAND_BENCHMARKS=ON "$@" &&
          cmake --build "$dir" -j "$jobs"; } >"$dir/build.log" 2>&1; then
     tail -n 40 "$dir/build.log"
     echo "$label: build failed"

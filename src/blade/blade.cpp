@@ -82,7 +82,9 @@ void RunBlade() {
         EndIfRequested();
         PollRemote();
         EndIfRequested();
-        const uint8_t buttons = remoteState.buttons;
+        // A real remote's accelerometer bits ride in the button byte: left in,
+        // they would make A and Home look pressed with another button.
+        const uint8_t buttons = remoteState.buttons & static_cast<uint8_t>(~kButtonsAccelBits);
         const MotionClass motion = ClassifyMotion(
             MotionEnergy(remoteState.accelX, remoteState.accelY, remoteState.accelZ));
 

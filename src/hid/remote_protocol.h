@@ -84,10 +84,16 @@ constexpr int kAccelByte = 3;    // X, then Y and Z
 constexpr int kButtonsLength = 3;
 constexpr int kButtonsAccelLength = 6;
 
-// Whole values of the second button byte. The program acts on A or Home
-// alone: together with any other button they are deliberately ignored.
+// Values of the second button byte. The program acts on A or Home alone:
+// together with any other button they are deliberately ignored.
 constexpr uint8_t kButtonA = 0x08;
 constexpr uint8_t kButtonHome = 0x80;
+
+// Bits 5 and 6 of the second button byte are no buttons: in report 0x31 they
+// carry bit 1 of the Y and of the Z acceleration (bits 5 and 6 of the first
+// button byte carry X's two low bits), so they change with how the remote is
+// held. A and Home are compared with them masked off.
+constexpr uint8_t kButtonsAccelBits = 0x60;
 
 // The data reporting mode the program sets at start-up: no flags, core
 // buttons and accelerometer.

@@ -53,3 +53,45 @@ TEST(ProbeEndToEnd, AReportingRemotePassesThenFlashesThenGreetsOnce) {
         << "the blade quits on its first Home";
     EXPECT_EQ(s.log.back().kind, "close");
 }
+
+// A real remote sends no motion until it is given the mode: a probe reading
+// first would judge a remote that was never asked.
+TEST(ProbeEndToEnd, TheModeIsSetBeforeTheFirstRead) {
+    const SessionResult s =
+        RunScripted("0-2000/10 31 00 00 80 80 9a\n1000-2000/10 31 00 80 80 80 9a\n");
+    ASSERT_EQ(s.status, 0);
+    ASSERT_GE(s.log.size(), 3u);
+    EXPECT_EQ(s.log[1].kind + " " + s.log[1].rest, "write 12 00 31") << "first after the open";
+    EXPECT_EQ(s.log[2].kind, "read");
+}
+
+// The reader pauses after each read for as long as the window lasts, so the
+// verdict rests on the first report whatever follows it in the window.
+TEST(ProbeEndToEnd, TheReaderPausesSoTheFirstReportDecides) {
+    for (const bool firstMoves : {false, true}) {
+        const std::string first = firstMoves ? "31 00 00 80 80 9a" : "31 00 00 00 80 9a";
+        const std::string later = firstMoves ? "31 00 00 00 80 9a" : "31 00 00 80 80 9a";
+        const SessionResult s = RunScripted("0 " + first + "\n60-3000/10 " + later +
+                                            "\n1000-3000/10 31 00 80 80 80 9a\n");
+        // The probe's reads: those before its verdict shows as the flash or the close.
+        std::vector<HidLogLine> probeReads;
+        for (const HidLogLine& line : s.log) {
+            if ((line.kind == "write" && line.rest == "11 f0") || line.kind == "close") {
+                break;
+            }
+            if (line.kind == "read") {
+                probeReads.push_back(line);
+            }
+        }
+        ASSERT_FALSE(probeReads.empty());
+        for (size_t i = 1; i < probeReads.size(); ++i) {
+            EXPECT_GE(probeReads[i].ms - probeReads[i - 1].ms, 100.0) << "no pause after a read";
+        }
+        // A loaded machine may start the reader late, or hold the main thread
+        // past the pause; whatever the one read got decides.
+        if (probeReads.size() == 1) {
+            const bool moved = probeReads[0].rest == "31 00 00 80 80 9a";
+            EXPECT_EQ(s.err, moved ? "" : "Wii-Remote cannot open.\n") << firstMoves;
+        }
+    }
+}

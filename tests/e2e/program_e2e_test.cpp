@@ -44,6 +44,17 @@ TEST(ProgramEndToEnd, WithoutARemoteSaysSoAndExitsWithOne) {
     EXPECT_EQ(s.log[1].rest, "057e 0330 -1");
 }
 
+TEST(ProgramEndToEnd, AtATerminalTheMessageWaitsForEnter) {
+    SessionSignal enter;
+    enter.delayMs = 300;
+    enter.keys = "\r";
+    const SessionResult s = RunScriptedWithSignal("absent\n", enter, SessionOptions{{}, {}, 5000});
+    EXPECT_FALSE(s.timedOut);
+    EXPECT_GE(s.signalToEndMs, 0.0) << "ended before Enter, without waiting for it";
+    EXPECT_EQ(s.status, 1);
+    EXPECT_EQ(s.err, "Wii-Remote not found.\n");
+}
+
 TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
     const SessionResult s = RunScripted(kAtRest + kHomeFrom1000);
     EXPECT_EQ(s.status, 0);
@@ -52,6 +63,10 @@ TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
     EXPECT_EQ(Writes(s), kStart);
     const std::vector<HidLogLine> writes = LinesOf(s, "write");
     ExpectSpacing(writes[1], writes[2], 200.0);
+    // The banner's first byte was out only once the flash had ended.
+    SessionResult atFirstOutput;
+    atFirstOutput.log = s.logAtFirstOutput;
+    EXPECT_EQ(Writes(atFirstOutput), kStart);
     ASSERT_FALSE(s.log.empty());
     EXPECT_EQ(s.log.back().kind, "close");
     // Home while dark quits at once.
@@ -76,6 +91,26 @@ TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
     // Quitting while lit lets the off sound play out for a second.
     ASSERT_EQ(s.log.back().kind, "close");
     ExpectSpacing(w.back(), s.log.back(), 1000.0);
+}
+
+// A real remote sends low bits of its accelerometer in bits 5 and 6 of both
+// button bytes. Set in every report, they change nothing: the same session as
+// above, the same writes.
+TEST(ProgramEndToEnd, AccelerometerBitsInTheButtonBytesChangeNothing) {
+    const SessionResult s = RunScripted(
+        "0-12000/10 31 60 60 80 80 9a\n"       // at rest
+        "1000-1090/10 31 20 68 80 80 9a\n"     // A: ignite
+        "4500-4590/10 31 40 60 bc 80 80\n"     // swing
+        "4600-4640/10 31 60 60 ff 80 80\n"     // hit while swinging
+        "5600-5690/10 31 00 68 80 80 9a\n"     // A: retract
+        "6300-6390/10 31 60 68 80 80 9a\n"     // A: ignite
+        "7600-12000/10 31 20 e0 80 80 9a\n");  // Home while lit
+    ASSERT_FALSE(s.timedOut);
+    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(Writes(s), Concat({kStart, kIgnite, kPulse, kRetract, kIgnite, kRetract}));
+    // The program read them as sent.
+    EXPECT_FALSE(LinesOf(s, "read", "31 20 68 80 80 9a").empty());
+    EXPECT_FALSE(LinesOf(s, "read", "31 20 e0 80 80 9a").empty());
 }
 
 TEST(ProgramEndToEnd, AfterAnEffectTheNextReadIsFresh) {

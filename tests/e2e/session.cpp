@@ -1,6 +1,7 @@
 #include "session.h"
 
 #include <fcntl.h>
+#include <pty.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -109,9 +110,18 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     const std::string outPath = result.dir + "/stdout";
     const std::string errPath = result.dir + "/stderr";
 
+    // Keys to type need a terminal on the program's standard input.
+    int terminal = -1;
+    int terminalSide = -1;
+    if (!signal.keys.empty() && openpty(&terminal, &terminalSide, nullptr, nullptr, nullptr) != 0) {
+        throw std::runtime_error("openpty failed");
+    }
     const pid_t pid = fork();
     if (pid == 0) {
-        const int in = open("/dev/null", O_RDONLY);
+        if (terminal >= 0) {
+            close(terminal);
+        }
+        const int in = terminalSide >= 0 ? terminalSide : open("/dev/null", O_RDONLY);
         const int out = open(outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         const int err = open(errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         if (in < 0 || out < 0 || err < 0 || dup2(in, 0) < 0 || dup2(out, 1) < 0 ||
@@ -122,15 +132,19 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         execve(GLOWBRAND_SCRIPTED, argv, envp.data());
         _exit(127);
     }
+    if (terminalSide >= 0) {
+        close(terminalSide);
+    }
     if (pid < 0) {
         throw std::runtime_error("fork failed");
     }
+    const bool acts = signal.number != 0 || !signal.keys.empty();
 
     int status = 0;
     using Clock = std::chrono::steady_clock;
     Clock::time_point signalDue = Clock::time_point::max();
     Clock::time_point signalSent = Clock::time_point::max();
-    if (signal.number != 0 && signal.whenLogged.empty()) {
+    if (acts && signal.whenLogged.empty()) {
         signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
     }
     for (int waitedMs = 0;; ++waitedMs) {
@@ -141,12 +155,21 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
             }
             break;
         }
-        if (signal.number != 0 && signalDue == Clock::time_point::max() &&
+        std::error_code noOutputYet;
+        if (result.logAtFirstOutput.empty() &&
+            std::filesystem::file_size(outPath, noOutputYet) > 0 && !noOutputYet) {
+            result.logAtFirstOutput = ParseLog(ReadFile(result.dir + "/hid.log"));
+        }
+        if (acts && signalDue == Clock::time_point::max() &&
             ReadFile(result.dir + "/hid.log").find(signal.whenLogged) != std::string::npos) {
             signalDue = Clock::now() + std::chrono::milliseconds(signal.delayMs);
         }
         if (signalSent == Clock::time_point::max() && Clock::now() >= signalDue) {
-            kill(pid, signal.number);
+            if (signal.keys.empty()) {
+                kill(pid, signal.number);
+            } else if (write(terminal, signal.keys.data(), signal.keys.size()) < 0) {
+                kill(pid, SIGKILL);  // shows as a status no test expects
+            }
             signalSent = Clock::now();
         }
         if (waitedMs >= options.timeoutMs) {
@@ -157,6 +180,9 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         }
         const timespec oneMs{0, 1'000'000};
         nanosleep(&oneMs, nullptr);
+    }
+    if (terminal >= 0) {
+        close(terminal);
     }
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = ReadFile(outPath);

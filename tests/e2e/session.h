@@ -18,11 +18,13 @@ struct SessionOptions {
 };
 
 // A signal for the program, sent once its HID log holds a line containing
-// whenLogged ("": once it has started), delayMs later.
+// whenLogged ("": once it has started), delayMs later. With keys instead, the
+// program's standard input is a terminal, and the keys are typed at it then.
 struct SessionSignal {
     int number = 0;
     std::string whenLogged;
     int delayMs = 0;
+    std::string keys{};
 };
 
 // One line of the HID log: "<ms> <kind> <rest>", with the script time of a
@@ -41,7 +43,9 @@ struct SessionResult {
     std::string err;
     std::vector<HidLogLine> log;
     std::string dir;            // the session's working directory, kept for a look
-    double signalToEndMs = -1;  // from sending the signal to the process's end
+    double signalToEndMs = -1;  // from sending the signal (or keys) to the process's end
+    // The log as it stood when the first byte of standard output could be read.
+    std::vector<HidLogLine> logAtFirstOutput;
 };
 
 // Plays `script` through glowbrand-scripted and waits for it to end.

@@ -5,6 +5,7 @@
 #include "config.h"
 #include "fake_counter.h"
 #include "fake_remote_link.h"
+#include "remote/remote_link.h"
 
 namespace {
 
@@ -150,6 +151,26 @@ TEST(BladeButtons, AOrHomeWithAnotherButtonDoesNothing) {
     s.Run();
     EXPECT_TRUE(Outputs().empty());
     EXPECT_EQ(fakePolls, 7u);
+}
+
+// A real remote sends bit 1 of Y and of Z in bits 5 and 6 of the button byte,
+// as it is held: under all four values A and Home work, and stay alone.
+TEST(BladeButtons, AccelerometerBitsInTheButtonByteChangeNothing) {
+    for (const uint8_t bits : {0x00, 0x20, 0x40, 0x60}) {
+        const auto with = [bits](uint8_t buttons) {
+            return FakeReport{static_cast<uint8_t>(buttons | bits), 0x80, 0x80, 0x9A};
+        };
+        Session s;
+        for (const uint8_t other : {0x04, 0x02, 0x01, 0x10}) {  // B, 1, 2, minus
+            s.Then(with(kButtonA | other));
+        }
+        // Held for two reports, A lights and darkens; once more, it lights.
+        s.Then(with(0x00)).Then(with(kButtonA), 3).Then(with(0x00)).Then(with(kButtonHome));
+        s.Run();
+        EXPECT_EQ(Outputs(), Join(Join(kIgnite, kRetract), Join(kIgnite, kRetract)))
+            << "bits " << int{bits};
+        EXPECT_EQ(remoteState.buttons, kButtonHome | bits) << "the byte as the remote sent it";
+    }
 }
 
 TEST(BladeButtons, HomeWhileDarkReturnsAtOnce) {

@@ -76,6 +76,31 @@ TEST(KeyboardRemote, ReportsCarryButtonsInTheSecondByteAndMotionAfter) {
     EXPECT_EQ(buttons[2], 0x80);
 }
 
+// Decoded as the Linux kernel's driver does, the reports give back the full
+// 10-bit readings (bit 0 of Y and Z is not sent), and the buttons stay apart.
+TEST(KeyboardRemote, ReportsCarryTheAccelerometersLowBitsWhereARealRemoteDoes) {
+    KeyboardRemote remote;
+    Type(remote, "a", 0);
+    Type(remote, "x", 0);
+    uint8_t seen = 0;  // every accelerometer bit of the button bytes, set at least once
+    for (uint32_t tick = 0; tick < 200; ++tick) {
+        const int64_t nowMs = tick * kReportPeriodMs;
+        uint8_t r[kButtonsAccelLength];
+        BuildButtonsAccelReport(remote, nowMs, tick, r);
+        const int x = r[3] << 2 | (r[1] >> 5 & 0x3);
+        const int y = r[4] << 2 | (r[2] >> 4 & 0x2);
+        const int z = r[5] << 2 | (r[2] >> 5 & 0x2);
+        const FineAccelSample fine = FineAccelAt(remote.gesture, static_cast<int32_t>(nowMs), tick);
+        ASSERT_EQ(x, fine.x) << "tick " << tick;
+        ASSERT_EQ(y, fine.y & ~1) << "tick " << tick;
+        ASSERT_EQ(z, fine.z & ~1) << "tick " << tick;
+        ASSERT_EQ(r[1] & ~0x60, 0);
+        ASSERT_EQ(r[2] & ~kButtonsAccelBits, ButtonsAt(remote, nowMs));
+        seen |= (r[1] & 0x60) >> 4 | (r[2] & 0x60);  // X's in bits 1-2, Y's and Z's in 5-6
+    }
+    EXPECT_EQ(seen, 0x66) << "the low bits should follow the motion and the tremble";
+}
+
 TEST(KeyboardRemote, GestureKeysMoveTheRemoteFromTheKeyOn) {
     KeyboardRemote remote;
     Type(remote, "s", 5000);

@@ -21,10 +21,9 @@ namespace {
 // its processor for tens of ms at a time, so only a gross error fails.
 constexpr Slack kVmSlack{20.0, 150.0};
 
-// Y's and Z's low accelerometer bits stay clear: the program takes a button
-// byte that carries them for no button at all (the issue on the button
-// byte); "noise" plays a resting hand once it no longer does.
-const char* const kLowBits = "clear";
+// The accelerometer's low bits vary in the button bytes as a resting
+// hand's would: A and Home must be read whatever they are.
+const char* const kLowBits = "noise";
 
 const char* const kBanner =
     "###########################################\n"

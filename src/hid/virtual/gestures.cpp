@@ -36,41 +36,28 @@ double LongSwingStrength(int32_t elapsedMs) {
     return wave * Fall(elapsedMs - fallStart, kLongSwingFallMs);
 }
 
-// Tremble of one axis (0 X, 1 Y, 2 Z) in report number `tick`, in
-// -kTrembleCounts..kTrembleCounts. The same tick gives the same tremble.
-int32_t Tremble(uint32_t tick, int axis) {
+// Tremble of one axis (0 X, 1 Y, 2 Z) in report number `tick`, at full
+// resolution: within kTrembleCounts counts either way. The same tick gives the
+// same tremble.
+int32_t FineTremble(uint32_t tick, int axis) {
     // A small integer hash: cheap, repeatable, and free of visible patterns.
     uint32_t h = tick * 0x9E3779B1u + static_cast<uint32_t>(axis) * 0x85EBCA77u;
     h ^= h >> 15;
     h *= 0x2C1B3C6Du;
     h ^= h >> 12;
-    return static_cast<int32_t>(h % (2 * kTrembleCounts + 1)) - kTrembleCounts;
+    constexpr int32_t kReach = kTrembleCounts * kFinePerCount;
+    return static_cast<int32_t>(h % (2 * kReach + 1)) - kReach;
 }
 
-uint8_t ToByte(int32_t value) {
-    return static_cast<uint8_t>(std::clamp(value, 0, 255));
+uint16_t ToTenBits(int32_t value) {
+    return static_cast<uint16_t>(std::clamp(value, 0, 1023));
 }
 
-}  // namespace
-
-int32_t GestureLengthMs(Gesture gesture) {
-    switch (gesture) {
-        case Gesture::Swing:
-            return kSwingMs;
-        case Gesture::LongSwing:
-            return kLongSwingRiseMs + kLongSwingHoldMs + kLongSwingFallMs;
-        case Gesture::Hit:
-            return kHitRiseMs + kHitFallMs;
-        case Gesture::None:
-            break;
-    }
-    return 0;
-}
-
-void GestureOffset(Gesture gesture, int32_t elapsedMs, int32_t& dx, int32_t& dy, int32_t& dz) {
-    dx = 0;
-    dy = 0;
-    dz = 0;
+// The gesture's pull on each axis in counts, unrounded.
+void GesturePull(Gesture gesture, int32_t elapsedMs, double& x, double& y, double& z) {
+    x = 0.0;
+    y = 0.0;
+    z = 0.0;
     if (elapsedMs < 0 || elapsedMs >= GestureLengthMs(gesture)) {
         return;
     }
@@ -94,16 +81,53 @@ void GestureOffset(Gesture gesture, int32_t elapsedMs, int32_t& dx, int32_t& dy,
         case Gesture::None:
             return;
     }
-    dx = static_cast<int32_t>(std::lround(strength * peakX));
-    dy = static_cast<int32_t>(std::lround(strength * peakY));
-    dz = static_cast<int32_t>(std::lround(strength * peakZ));
+    x = strength * peakX;
+    y = strength * peakY;
+    z = strength * peakZ;
+}
+
+}  // namespace
+
+int32_t GestureLengthMs(Gesture gesture) {
+    switch (gesture) {
+        case Gesture::Swing:
+            return kSwingMs;
+        case Gesture::LongSwing:
+            return kLongSwingRiseMs + kLongSwingHoldMs + kLongSwingFallMs;
+        case Gesture::Hit:
+            return kHitRiseMs + kHitFallMs;
+        case Gesture::None:
+            break;
+    }
+    return 0;
+}
+
+void GestureOffset(Gesture gesture, int32_t elapsedMs, int32_t& dx, int32_t& dy, int32_t& dz) {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    GesturePull(gesture, elapsedMs, x, y, z);
+    dx = static_cast<int32_t>(std::lround(x));
+    dy = static_cast<int32_t>(std::lround(y));
+    dz = static_cast<int32_t>(std::lround(z));
+}
+
+FineAccelSample FineAccelAt(Gesture gesture, int32_t elapsedMs, uint32_t tick) {
+    double x = 0.0;
+    double y = 0.0;
+    double z = 0.0;
+    GesturePull(gesture, elapsedMs, x, y, z);
+    const auto fine = [](double counts) {
+        return static_cast<int32_t>(std::lround(counts * kFinePerCount));
+    };
+    return {ToTenBits(kFineRestX + fine(x) + FineTremble(tick, 0)),
+            ToTenBits(kFineRestY + fine(y) + FineTremble(tick, 1)),
+            ToTenBits(kFineRestZ + fine(z) + FineTremble(tick, 2))};
 }
 
 AccelSample AccelAt(Gesture gesture, int32_t elapsedMs, uint32_t tick) {
-    int32_t dx = 0;
-    int32_t dy = 0;
-    int32_t dz = 0;
-    GestureOffset(gesture, elapsedMs, dx, dy, dz);
-    return {ToByte(kRestX + dx + Tremble(tick, 0)), ToByte(kRestY + dy + Tremble(tick, 1)),
-            ToByte(kRestZ + dz + Tremble(tick, 2))};
+    const FineAccelSample fine = FineAccelAt(gesture, elapsedMs, tick);
+    return {static_cast<uint8_t>(fine.x / kFinePerCount),
+            static_cast<uint8_t>(fine.y / kFinePerCount),
+            static_cast<uint8_t>(fine.z / kFinePerCount)};
 }

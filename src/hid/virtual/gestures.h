@@ -14,10 +14,30 @@ struct AccelSample {
     uint8_t z;
 };
 
+// The same at the accelerometer's full 10 bits (0..1023). The bytes of a
+// report are the upper 8 bits; a real remote sends some of the low ones in
+// its button bytes.
+struct FineAccelSample {
+    uint16_t x;
+    uint16_t y;
+    uint16_t z;
+};
+
+// A count of a byte is this many at full resolution.
+constexpr int32_t kFinePerCount = 4;
+
 // At rest the remote lies level: 1 g pulls on Z, nothing on X and Y.
 constexpr uint8_t kRestX = 0x80;
 constexpr uint8_t kRestY = 0x80;
 constexpr uint8_t kRestZ = 0x9A;
+
+// Rest at full resolution: a real remote's resting values rarely sit on a
+// byte's edge.
+constexpr int32_t kFineRestX = 0x203;
+constexpr int32_t kFineRestY = 0x202;
+constexpr int32_t kFineRestZ = 0x268;
+static_assert(kFineRestX / kFinePerCount == kRestX && kFineRestY / kFinePerCount == kRestY &&
+              kFineRestZ / kFinePerCount == kRestZ);
 
 // A hand never holds perfectly still: each axis trembles by up to this many
 // counts, far below the swing band.
@@ -54,6 +74,9 @@ int32_t GestureLengthMs(Gesture gesture);
 // started. Nothing before its start or after its end.
 void GestureOffset(Gesture gesture, int32_t elapsedMs, int32_t& dx, int32_t& dy, int32_t& dz);
 
-// The reading of report number `tick`: rest plus the gesture plus tremble,
-// held inside a byte.
+// The reading of report number `tick` at full resolution: rest plus the
+// gesture plus tremble, held inside 10 bits.
+FineAccelSample FineAccelAt(Gesture gesture, int32_t elapsedMs, uint32_t tick);
+
+// Its upper 8 bits, as the accelerometer bytes carry them.
 AccelSample AccelAt(Gesture gesture, int32_t elapsedMs, uint32_t tick);

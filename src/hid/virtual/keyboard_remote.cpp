@@ -93,13 +93,18 @@ int BuildButtonsAccelReport(const KeyboardRemote& remote, int64_t nowMs, uint32_
                             uint8_t* report) {
     // A gesture long over stays over, however long the program runs.
     const int64_t elapsedMs = std::min<int64_t>(nowMs - remote.gestureStartMs, INT32_MAX);
-    const AccelSample accel = AccelAt(remote.gesture, static_cast<int32_t>(elapsedMs), tick);
+    const FineAccelSample accel =
+        FineAccelAt(remote.gesture, static_cast<int32_t>(elapsedMs), tick);
+    // As a real remote sends them: X's two low bits in bits 5 and 6 of the
+    // first button byte (whose D-pad and plus no key drives), bit 1 of Y and
+    // of Z in bits 5 and 6 of the second; bit 0 of Y and Z is not sent.
     report[0] = kReportButtonsAccel;
-    report[1] = 0;  // D-pad, plus: no key drives them
-    report[kButtonsByte] = ButtonsAt(remote, nowMs);
-    report[kAccelByte] = accel.x;
-    report[kAccelByte + 1] = accel.y;
-    report[kAccelByte + 2] = accel.z;
+    report[1] = static_cast<uint8_t>((accel.x & 0x3) << 5);
+    report[kButtonsByte] = ButtonsAt(remote, nowMs) |
+                           static_cast<uint8_t>((accel.y & 0x2) << 4 | (accel.z & 0x2) << 5);
+    report[kAccelByte] = static_cast<uint8_t>(accel.x >> 2);
+    report[kAccelByte + 1] = static_cast<uint8_t>(accel.y >> 2);
+    report[kAccelByte + 2] = static_cast<uint8_t>(accel.z >> 2);
     return kButtonsAccelLength;
 }
 

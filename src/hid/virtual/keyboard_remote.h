@@ -46,7 +46,8 @@ KeyAction ApplyKeys(KeyboardRemote& remote, const uint8_t* bytes, int length, in
 uint8_t ButtonsAt(const KeyboardRemote& remote, int64_t nowMs);
 
 // Writes report 0x31 for report number `tick`, sent at nowMs, into report
-// (at least kButtonsAccelLength bytes). Returns its length.
+// (at least kButtonsAccelLength bytes), with the accelerometer's low bits in
+// the button bytes. Returns its length.
 int BuildButtonsAccelReport(const KeyboardRemote& remote, int64_t nowMs, uint32_t tick,
                             uint8_t* report);
 
