@@ -158,7 +158,7 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         std::error_code noOutputYet;
         if (result.logAtFirstOutput.empty() &&
             std::filesystem::file_size(outPath, noOutputYet) > 0 && !noOutputYet) {
-            result.logAtFirstOutput = ParseLog(ReadFile(result.dir + "/hid.log"));
+            result.logAtFirstOutput = ParseHidLog(ReadFile(result.dir + "/hid.log"));
         }
         if (acts && signalDue == Clock::time_point::max() &&
             ReadFile(result.dir + "/hid.log").find(signal.whenLogged) != std::string::npos) {
