@@ -17,8 +17,8 @@
 namespace {
 
 // Writes are noted by the remote in the VM as they reach it: one may be
-// noted late and the next on time. An emulated machine on a busy host loses
-// its processor for tens of ms at a time, so only a gross error fails.
+// noted late and the next on time. An emulated processor on a busy host
+// loses tens of ms at a time, so only a gross error fails.
 constexpr Slack kVmSlack{20.0, 150.0};
 
 // The accelerometer's low bits vary in the button bytes as a resting
