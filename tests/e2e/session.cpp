@@ -59,7 +59,9 @@ std::vector<std::string> SessionEnvironment(
     return env;
 }
 
-std::vector<HidLogLine> ParseLog(const std::string& text) {
+}  // namespace
+
+std::vector<HidLogLine> ParseHidLog(const std::string& text) {
     std::vector<HidLogLine> lines;
     std::istringstream in(text);
     std::string line;
@@ -77,8 +79,6 @@ std::vector<HidLogLine> ParseLog(const std::string& text) {
     }
     return lines;
 }
-
-}  // namespace
 
 SessionResult RunScripted(const std::string& script, const SessionOptions& options) {
     return RunScriptedWithSignal(script, SessionSignal{}, options);
@@ -163,7 +163,7 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         std::error_code noOutputYet;
         if (result.logAtFirstOutput.empty() &&
             std::filesystem::file_size(outPath, noOutputYet) > 0 && !noOutputYet) {
-            result.logAtFirstOutput = ParseLog(ReadFile(result.dir + "/hid.log"));
+            result.logAtFirstOutput = ParseHidLog(ReadFile(result.dir + "/hid.log"));
         }
         if (acts && signalDue == Clock::time_point::max() &&
             ReadFile(result.dir + "/hid.log").find(signal.whenLogged) != std::string::npos) {
@@ -192,7 +192,7 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
-    result.log = ParseLog(ReadFile(result.dir + "/hid.log"));
+    result.log = ParseHidLog(ReadFile(result.dir + "/hid.log"));
     return result;
 }
 

@@ -73,3 +73,6 @@ extern const std::vector<std::string> kRetract;
 
 // The parts one after the other.
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);
+
+// The lines of a HID log in the scripted remote's format.
+std::vector<HidLogLine> ParseHidLog(const std::string& text);
