@@ -18,6 +18,7 @@ test_packages=(
   tmux                                 # plays the user at the keyboard in a test
   file                                 # CPack's DEB generator reads the binaries with it
   pulseaudio pulseaudio-utils          # tests only: a private sound server, parec
+  qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
   g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine
 )
 

@@ -36,6 +36,16 @@ constexpr int32_t kReaderStopMs = 1000;
 // promptly once told to (a program ending on a signal waits for it).
 constexpr int32_t kReaderPauseSliceMs = 10;
 
+// A data report of another mode than the one set has the mode sent again,
+// at most this often: a desktop's kernel driver changes the mode now and
+// then, and a remote still sending reports queued before the change must
+// not draw one write per report.
+constexpr int32_t kModeResendMinMs = 100;
+// After a remote returns, the kernel's own driver sets it up (status
+// requests, its own mode and LEDs) within about 50 ms; a status report until
+// this long after the return has the program's whole state restored again.
+constexpr int32_t kReturnSetupMs = 1000;
+
 // Windows ends a program whose console was closed (or whose user logs off)
 // as soon as its console handler returns; the handler holds it this long for
 // the main thread to leave the remote quiet. Windows itself allows about 5 s.

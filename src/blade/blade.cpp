@@ -3,6 +3,7 @@
 #include "config.h"
 #include "core/wait.h"
 #include "remote/remote_link.h"
+#include "remote/rumble_pulse.h"
 #include "sound/sound_bank.h"
 
 namespace {
@@ -23,9 +24,7 @@ void Sweep(SoundId sound, const uint8_t (&patterns)[kSweepSteps]) {
         }
         SetLeds(patterns[step]);
     }
-    SetRumble(1);
-    WaitMs(kEffectRumbleMs);
-    SetRumble(0);
+    PulseRumble(kEffectRumbleMs);
 }
 
 void Ignite() {
@@ -37,9 +36,7 @@ void Retract() {
 }
 
 void StrikePulse() {
-    SetRumble(1);
-    WaitMs(kStrikeRumbleMs);
-    SetRumble(0);
+    PulseRumble(kStrikeRumbleMs);
 }
 
 // Counts a window down; when it runs out the blade is ready for motion again.

@@ -70,6 +70,8 @@ constexpr uint8_t kLedsAll = kLed1 | kLed2 | kLed3 | kLed4;
 // report when an accessory comes or goes and then no data reports (0x30 to
 // 0x3F) until it is given a reporting mode again.
 constexpr uint8_t kReportStatus = 0x20;
+constexpr uint8_t kReportMemoryData = 0x21;    // answers a memory read
+constexpr uint8_t kReportAcknowledge = 0x22;   // answers a memory write (and others)
 constexpr uint8_t kReportButtons = 0x30;       // core buttons
 constexpr uint8_t kReportButtonsAccel = 0x31;  // core buttons and accelerometer
 constexpr uint8_t kFirstDataReport = 0x30;

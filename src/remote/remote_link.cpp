@@ -3,6 +3,7 @@
 #include <thread>
 
 #include "hid/tiny_hid.h"
+#include "platform/counter.h"
 
 static_assert(kReportBufferSize == TINY_HID_BUFFER_SIZE);
 
@@ -42,25 +43,93 @@ std::atomic<bool> modeLost{false};
 // reader thread), cleared when the link's thread has put it back.
 std::atomic<bool> remoteReturned{false};
 
-// A remote that comes back has forgotten its mode and LEDs, and its motor may
-// have been left running when it vanished mid-pulse.
-void RestoreReturnedRemote() {
-    remoteReturned = false;
+// The rumble as the program last set it. The remote stops its motor on any
+// output report whose rumble bit is clear, so every report carries it.
+std::atomic<bool> rumbleOn{false};
+
+// Set when a data report of another mode than the one set arrives (possibly
+// on the reader thread): on a desktop the kernel's own driver sets its mode
+// whenever its input devices are opened or closed. Cleared by a report in
+// the right mode or by sending the mode.
+std::atomic<bool> modeWrong{false};
+int64_t modeSentAt = 0;  // counter value when the mode was last sent
+
+// Set when a memory read or write answer (0x21, 0x22) arrives while the
+// rumble is on. The program never asks for one: another writer, the
+// kernel's driver, has just written with the rumble bit clear and stopped
+// the motor.
+std::atomic<bool> rumbleStopped{false};
+
+// From a remote's return until the end of the kernel driver's set-up of it,
+// which overwrites the mode and LEDs: a status report in this time (the
+// driver asks for some) has the whole state restored, not only the mode.
+std::atomic<bool> returnSetup{false};
+int64_t returnedAt = 0;
+
+uint8_t RumbleBit() {
+    return rumbleOn ? kRumbleBit : 0;
+}
+
+double MsSince(int64_t counter) {
+    return static_cast<double>(ReadCounter() - counter) * 1000.0 /
+           static_cast<double>(CounterFrequency());
+}
+
+// Shortest whole data report of each mode that starts with the core buttons,
+// or 0 for other identifiers: only a whole one shows the remote's mode.
+int32_t WholeDataReportLength(uint8_t id) {
+    switch (id) {
+        case kReportButtons:
+            return kButtonsLength;
+        case kReportButtonsAccel:
+            return kButtonsAccelLength;
+        case 0x32:
+            return 11;
+        case 0x33:
+            return 18;
+        case 0x34:
+        case 0x35:
+        case 0x36:
+        case 0x37:
+            return 22;
+        default:
+            return 0;
+    }
+}
+
+// The mode, the LEDs and the rumble as the program last set them.
+void RestoreState() {
     if (modeSet) {
         SetReportMode(modeFlags, modeValue);
     }
     if (ledsSet) {
         SetLeds(ledsValue);
     }
-    SetRumble(0);
+    SetRumble(rumbleOn ? 1 : 0);
+}
+
+// A remote that comes back has forgotten its mode and LEDs, and its motor may
+// have been left running when it vanished mid-pulse.
+void RestoreReturnedRemote() {
+    remoteReturned = false;
+    returnSetup = true;
+    returnedAt = ReadCounter();
+    rumbleOn = false;
+    RestoreState();
 }
 
 // On the link's thread, before a read: sends what the remote needs to go on
 // reporting as the program expects.
 void AnswerRemote() {
+    if (returnSetup && MsSince(returnedAt) > kReturnSetupMs) {
+        returnSetup = false;
+    }
+    const bool modeDue = modeLost || (modeWrong && MsSince(modeSentAt) >= kModeResendMinMs);
     if (remoteReturned) {
         RestoreReturnedRemote();
-    } else if (modeLost) {
+    } else if (modeDue && returnSetup) {
+        RestoreState();
+    } else if (modeDue) {
         SetReportMode(modeFlags, modeValue);
     }
 }
@@ -73,7 +142,15 @@ bool OpenRemote() {
     remoteReturned = false;
     modeSet = false;
     ledsSet = false;
+    rumbleOn = false;
+    modeWrong = false;
+    rumbleStopped = false;
+    returnSetup = false;
     hidHandle = OpenHidHandle(kRemoteVendorId, kRemoteProductId);
+    if (hidHandle == -1) {
+        // The Wii Remote Plus takes the same reports on hidraw.
+        hidHandle = OpenHidHandle(kRemoteVendorId, kRemotePlusProductId);
+    }
     openHandle = hidHandle;
     return hidHandle != -1;
 }
@@ -98,7 +175,7 @@ int32_t SetLeds(uint8_t value) {
     ledsSet = true;
     ledsValue = value;
     OutputBuffer[0] = kReportLeds;
-    OutputBuffer[1] = value;
+    OutputBuffer[1] = value | RumbleBit();
     return WriteReport(hidHandle, OutputBuffer, &writeCount);
 }
 
@@ -107,13 +184,17 @@ int32_t SetReportMode(uint8_t flags, uint8_t mode) {
     modeFlags = flags;
     modeValue = mode;
     modeLost = false;
+    modeWrong = false;
+    modeSentAt = ReadCounter();
     OutputBuffer[0] = kReportMode;
-    OutputBuffer[1] = flags;
+    OutputBuffer[1] = flags | RumbleBit();
     OutputBuffer[2] = mode;
     return WriteReport(hidHandle, OutputBuffer, &writeCount);
 }
 
 int32_t SetRumble(uint8_t on) {
+    rumbleOn = on != 0;
+    rumbleStopped = false;
     OutputBuffer[0] = kReportRumble;
     OutputBuffer[1] = on;
     return WriteReport(hidHandle, OutputBuffer, &writeCount);
@@ -122,6 +203,10 @@ int32_t SetRumble(uint8_t on) {
 void DecodeReport(const uint8_t* report, int32_t length) {
     if (length < 1) {
         return;
+    }
+    const int32_t wholeLength = WholeDataReportLength(report[0]);
+    if (modeSet && wholeLength > 0 && length >= wholeLength) {
+        modeWrong = report[0] != modeValue;
     }
     switch (report[0]) {
         case kReportButtons:
@@ -143,8 +228,20 @@ void DecodeReport(const uint8_t* report, int32_t length) {
         case kReportStatus:
             modeLost = true;
             break;
+        case kReportMemoryData:
+        case kReportAcknowledge:
+            if (rumbleOn) {
+                rumbleStopped = true;
+            }
+            break;
         default:
             break;
+    }
+}
+
+void KeepRumble() {
+    if (rumbleStopped && rumbleOn && std::this_thread::get_id() == linkThread) {
+        SetRumble(1);
     }
 }
 

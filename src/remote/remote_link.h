@@ -24,11 +24,15 @@ extern int32_t hidHandle;  // -1 when no device is open
 extern uint8_t InputBuffer[kReportBufferSize];
 extern uint8_t OutputBuffer[kReportBufferSize];
 
-// Opens the remote by its identifiers. Returns false when none is present.
+// Opens the remote by its identifiers: the original Wii Remote, else the Wii
+// Remote Plus. Returns false when neither is present.
 bool OpenRemote();
 
 // Releases the remote.
 void CloseRemote();
+
+// Every report below carries the rumble bit as SetRumble last set it: the
+// remote stops its motor on any output report whose bit is clear.
 
 // Sends report 0x11: the player LEDs, bit 4 LED 1 ... bit 7 LED 4.
 // Returns the library's write result.
@@ -51,6 +55,11 @@ int32_t SetRumble(uint8_t on);
 // only reads and notes what is owed, so that all writes stay on one thread.
 void PollRemote();
 
+// On the link's thread, while the rumble is on: sets it again if a reader
+// has seen that another writer (the kernel's driver) just stopped the motor
+// (see DecodeReport). Sends nothing otherwise.
+void KeepRumble();
+
 // True from a successful OpenRemote until CloseRemote.
 bool RemoteIsOpen();
 
@@ -70,7 +79,11 @@ void CancelPolls(bool cancel);
 // from an older report and are not fresh input. A status report 0x20 changes
 // nothing in remoteState but marks the report mode for sending again: the
 // remote sends it when an accessory comes or goes and then stays silent until
-// the mode is set anew. Anything else changes nothing.
+// the mode is set anew. A whole data report of another mode than the one
+// set marks the mode for sending again too, at most once per
+// kModeResendMinMs: the kernel's own driver sets its mode now and then. A
+// memory answer (0x21, 0x22) while the rumble is on marks the rumble for
+// KeepRumble. Anything else changes nothing.
 void DecodeReport(const uint8_t* report, int32_t length = kReportBufferSize);
 
 // True while a status report has asked for the report mode to be sent again.

@@ -1,6 +1,7 @@
 // The whole program against a scripted remote, as a user would run it.
 #include <gtest/gtest.h>
 
+#include "expectations.h"
 #include "session.h"
 
 namespace {
@@ -28,19 +29,6 @@ const std::string kAtRest = "0-12000/10 31 00 00 80 80 9a\n";
 // the press toggles once. Home is held to the end so a late loop cannot miss it.
 const std::string kHomeFrom1000 = "1000-12000/10 31 00 80 80 80 9a\n";
 
-// Real time is noisy on a loaded machine; waits are busy and never short, so
-// only the upper bound needs slack.
-constexpr double kSlackMs = 40.0;
-
-// Expects `later` to follow `earlier` by more than ms, and not by much more.
-void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms) {
-    const double gap = later.ms - earlier.ms;
-    EXPECT_GT(gap, ms) << earlier.rest << " -> " << later.rest;
-    EXPECT_LT(gap, ms + kSlackMs) << earlier.rest << " -> " << later.rest;
-}
-
-const std::vector<std::string> kPulse = {"13 01", "13 00"};
-
 }  // namespace
 
 TEST(ProgramEndToEnd, WithoutARemoteSaysSoAndExitsWithOne) {
@@ -48,9 +36,12 @@ TEST(ProgramEndToEnd, WithoutARemoteSaysSoAndExitsWithOne) {
     EXPECT_EQ(s.status, 1);
     EXPECT_EQ(s.err, "Wii-Remote not found.\n");
     EXPECT_EQ(s.out, "");
-    ASSERT_EQ(s.log.size(), 1u) << "nothing may be sent to a missing remote";
+    // Looked for as the original remote, then as a Wii Remote Plus.
+    ASSERT_EQ(s.log.size(), 2u) << "nothing may be sent to a missing remote";
     EXPECT_EQ(s.log[0].kind, "open");
     EXPECT_EQ(s.log[0].rest, "057e 0306 -1");
+    EXPECT_EQ(s.log[1].kind, "open");
+    EXPECT_EQ(s.log[1].rest, "057e 0330 -1");
 }
 
 TEST(ProgramEndToEnd, AtATerminalTheMessageWaitsForEnter) {
@@ -79,38 +70,23 @@ TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
     ASSERT_FALSE(s.log.empty());
     EXPECT_EQ(s.log.back().kind, "close");
     // Home while dark quits at once.
-    EXPECT_LT(s.log.back().ms - LinesOf(s, "read").back().ms, kSlackMs);
+    EXPECT_LT(s.log.back().ms - LinesOf(s, "read").back().ms, kScriptedSlack.aboveMs);
 }
 
 TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
-    const SessionResult s = RunScripted(kAtRest +
-                                        "1000-1090/10 31 00 08 80 80 9a\n"     // A: ignite
-                                        "4500-4590/10 31 00 00 bc 80 80\n"     // swing
-                                        "4600-4640/10 31 00 00 ff 80 80\n"     // hit while swinging
-                                        "5600-5690/10 31 00 08 80 80 9a\n"     // A: retract
-                                        "6300-6390/10 31 00 08 80 80 9a\n"     // A: ignite
-                                        "7600-12000/10 31 00 80 80 80 9a\n");  // Home while lit
+    const SessionResult s = RunScripted(kWholeSessionScript);
     ASSERT_FALSE(s.timedOut);
     EXPECT_EQ(s.status, 0);
-    EXPECT_EQ(Writes(s), Concat({kStart, kIgnite, kPulse, kRetract, kIgnite, kRetract}));
     const std::vector<HidLogLine> w = LinesOf(s, "write");
+    ExpectWholeSession(w);
     ASSERT_EQ(w.size(), 29u);
 
     // Each effect starts within a report period and an iteration of its report.
     const HidLogLine firstA = LinesOf(s, "read", "31 00 08 80 80 9a").at(0);
     EXPECT_GE(firstA.scriptMs, 1000);
-    EXPECT_LT(w[3].ms - firstA.scriptMs, 10.0 + 10.0 + kSlackMs);
-
-    for (const size_t effect : {3u, 11u, 17u, 23u}) {  // ignite, retract, ignite, retract
-        ExpectSpacing(w[effect], w[effect + 1], 50.0);
-        ExpectSpacing(w[effect + 1], w[effect + 2], 50.0);
-        ExpectSpacing(w[effect + 2], w[effect + 3], 50.0);
-        EXPECT_LT(w[effect + 4].ms - w[effect + 3].ms, kSlackMs);
-        ExpectSpacing(w[effect + 4], w[effect + 5], 400.0);
-    }
-    ExpectSpacing(w[9], w[10], 200.0);  // the strike's pulse
+    EXPECT_LT(w[3].ms - firstA.scriptMs, 10.0 + 10.0 + kScriptedSlack.aboveMs);
     const HidLogLine hit = LinesOf(s, "read", "31 00 00 ff 80 80").at(0);
-    EXPECT_LT(w[9].ms - hit.ms, kSlackMs);
+    EXPECT_LT(w[9].ms - hit.ms, kScriptedSlack.aboveMs);
 
     // Quitting while lit lets the off sound play out for a second.
     ASSERT_EQ(s.log.back().kind, "close");
@@ -148,7 +124,8 @@ TEST(ProgramEndToEnd, AfterAnEffectTheNextReadIsFresh) {
     ASSERT_GE(w.size(), 9u);
     const double igniteEnd = w[8].ms;
     for (const HidLogLine& read : LinesOf(s, "read")) {
-        if (read.ms > igniteEnd) {
+        // Left aside: the read that watched the pulse, cancelled at its end.
+        if (read.ms > igniteEnd && read.rest != "none") {
             EXPECT_GE(read.scriptMs, igniteEnd - 10.0);
             EXPECT_LE(read.ms - read.scriptMs, 10.0 + 2.0);
             break;
@@ -157,6 +134,9 @@ TEST(ProgramEndToEnd, AfterAnEffectTheNextReadIsFresh) {
     // Reads never go back in time nor deliver a report twice.
     int64_t last = -1;
     for (const HidLogLine& read : LinesOf(s, "read")) {
+        if (read.rest == "none") {
+            continue;
+        }
         EXPECT_GT(read.scriptMs, last);
         last = read.scriptMs;
     }

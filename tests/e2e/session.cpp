@@ -144,7 +144,7 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         std::error_code noOutputYet;
         if (result.logAtFirstOutput.empty() &&
             std::filesystem::file_size(outPath, noOutputYet) > 0 && !noOutputYet) {
-            result.logAtFirstOutput = ParseLog(ReadFile(result.dir + "/hid.log"));
+            result.logAtFirstOutput = ParseHidLog(ReadFile(result.dir + "/hid.log"));
         }
         if (acts && signalDue == Clock::time_point::max() &&
             ReadFile(result.dir + "/hid.log").find(signal.whenLogged) != std::string::npos) {
@@ -173,6 +173,6 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     result.out = ReadFile(outPath);
     result.err = ReadFile(errPath);
-    result.log = ParseLog(ReadFile(result.dir + "/hid.log"));
+    result.log = ParseHidLog(ReadFile(result.dir + "/hid.log"));
     return result;
 }

@@ -57,9 +57,6 @@ SessionResult RunScripted(const std::string& script, const SessionOptions& optio
 SessionResult RunScriptedWithSignal(const std::string& script, const SessionSignal& signal,
                                     const SessionOptions& options = {});
 
-// The lines of a HID log's text.
-std::vector<HidLogLine> ParseLog(const std::string& text);
-
 // The log lines of one kind, optionally only those whose rest equals `rest`.
 std::vector<HidLogLine> LinesOf(const SessionResult& session, const std::string& kind,
                                 const std::string& rest = "");
@@ -76,3 +73,6 @@ extern const std::vector<std::string> kRetract;
 
 // The parts one after the other.
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);
+
+// The lines of a HID log in the scripted remote's format.
+std::vector<HidLogLine> ParseHidLog(const std::string& text);

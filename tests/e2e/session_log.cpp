@@ -3,7 +3,7 @@
 
 #include "session.h"
 
-std::vector<HidLogLine> ParseLog(const std::string& text) {
+std::vector<HidLogLine> ParseHidLog(const std::string& text) {
     std::vector<HidLogLine> lines;
     std::istringstream in(text);
     std::string line;

@@ -129,7 +129,7 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
         std::error_code noOutputYet;
         if (result.logAtFirstOutput.empty() &&
             std::filesystem::file_size(outPath, noOutputYet) > 0 && !noOutputYet) {
-            result.logAtFirstOutput = ParseLog(ReadFile(result.dir + "/hid.log"));
+            result.logAtFirstOutput = ParseHidLog(ReadFile(result.dir + "/hid.log"));
         }
         if (waitedMs >= options.timeoutMs) {
             TerminateProcess(process.hProcess, 137);
@@ -145,6 +145,6 @@ SessionResult RunScriptedWithSignal(const std::string& script, const SessionSign
     result.status = static_cast<int>(status);
     result.out = WithoutCarriageReturns(ReadFile(outPath));
     result.err = WithoutCarriageReturns(ReadFile(errPath));
-    result.log = ParseLog(ReadFile(result.dir + "/hid.log"));
+    result.log = ParseHidLog(ReadFile(result.dir + "/hid.log"));
     return result;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 int32_t fakeHidOpenResult = 0;
+int32_t fakeHidProduct = 0;
 std::vector<int32_t> fakeHidOpenedWith;
 std::deque<std::vector<uint8_t>> fakeHidReports;
 int fakeHidReopens = 0;
@@ -13,6 +14,7 @@ int fakeHidCloses = 0;
 
 void ResetFakeHid() {
     fakeHidOpenResult = 0;
+    fakeHidProduct = 0;
     fakeHidOpenedWith.clear();
     fakeHidReports.clear();
     fakeHidReopens = 0;
@@ -23,8 +25,9 @@ void ResetFakeHid() {
 }
 
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
-    fakeHidOpenedWith = {vendorId, productId};
-    return fakeHidOpenResult;
+    fakeHidOpenedWith.push_back(vendorId);
+    fakeHidOpenedWith.push_back(productId);
+    return fakeHidProduct == 0 || fakeHidProduct == productId ? fakeHidOpenResult : -1;
 }
 
 // An empty queue is a read that delivers nothing, as a cancelled one does.

@@ -2,8 +2,10 @@
 
 #include <cstdio>
 
+#include "core/wait.h"
 #include "fake_counter.h"
 #include "remote/remote_link.h"
+#include "remote/rumble_pulse.h"
 
 RemoteState remoteState;
 int32_t hidHandle = -1;
@@ -69,6 +71,12 @@ int32_t SetReportMode(uint8_t flags, uint8_t mode) {
 int32_t SetRumble(uint8_t on) {
     Record("rumble", on);
     return 2;
+}
+
+void PulseRumble(int32_t ms) {
+    SetRumble(1);
+    WaitMs(ms);
+    SetRumble(0);
 }
 
 // Running out of reports ends the loop with Home, so a faulty controller

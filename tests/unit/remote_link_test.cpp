@@ -4,6 +4,7 @@
 
 #include <thread>
 
+#include "fake_counter.h"
 #include "fake_hid.h"
 
 namespace {
@@ -247,4 +248,100 @@ TEST_F(RemoteLinkTest, ARemoteThatComesBackGetsOnlyWhatWasSet) {
     Deliver({0x30, 0x00, 0x00});
     EXPECT_EQ(SentReports(), (std::vector<std::vector<uint8_t>>{{0x13, 0x00}, {0x13, 0x00}}));
     EXPECT_EQ(fakeHidCallOrder, (std::vector<char>{'r', 'w', 'r', 'w', 'r'}));
+}
+
+// What a desktop's kernel driver does to the remote beside the program.
+namespace {
+
+using Reports = std::vector<std::vector<uint8_t>>;
+constexpr int64_t kTicksPerMs = kFakeTicksPerSecond / 1000;
+const std::vector<uint8_t> kAtRest = {0x31, 0x00, 0x00, 0x80, 0x80, 0x80};
+
+}  // namespace
+
+TEST_F(RemoteLinkTest, OpensAWiiRemotePlusWhereNoOriginalIs) {
+    fakeHidOpenResult = 2;
+    fakeHidProduct = 0x0330;
+    EXPECT_TRUE(OpenRemote());
+    EXPECT_EQ(fakeHidOpenedWith, (std::vector<int32_t>{0x057E, 0x0306, 0x057E, 0x0330}));
+    fakeHidProduct = 0x0331;
+    EXPECT_FALSE(OpenRemote());
+}
+
+TEST_F(RemoteLinkTest, EveryReportCarriesTheRumbleAsLastSet) {
+    OpenLinkWithMode();
+    SetRumble(1);
+    SetLeds(0xF0);
+    SetReportMode(0x00, 0x31);
+    SetRumble(0);
+    SetLeds(0x70);
+    EXPECT_EQ(
+        SentReports(),
+        (Reports{{0x13, 0x01}, {0x11, 0xF1}, {0x12, 0x01, 0x31}, {0x13, 0x00}, {0x11, 0x70}}));
+}
+
+TEST_F(RemoteLinkTest, AWholeDataReportOfAnotherModeHasTheModeSentAgainAtMostEvery100Ms) {
+    OpenLinkWithMode();
+    fakeCounterNow += 100 * kTicksPerMs;
+    Deliver({0x30, 0x00, 0x00});
+    Deliver({0x30, 0x00, 0x00});
+    EXPECT_EQ(SentReports(), (Reports{{0x12, 0x00, 0x31}}));
+    Deliver({0x30, 0x00, 0x00});
+    Deliver({0x30, 0x00, 0x00});
+    EXPECT_EQ(fakeHidWrites.size(), 1u) << "within 100 ms of the last one";
+    fakeCounterNow += 100 * kTicksPerMs;
+    Deliver({0x30, 0x00, 0x00});
+    EXPECT_EQ(fakeHidWrites.size(), 2u);
+
+    // A report in the mode set clears it; one too short to show a mode, or
+    // of no mode with the core buttons, asks nothing.
+    ResetFakeHid();
+    Deliver({0x30, 0x00, 0x00});
+    Deliver(kAtRest);
+    fakeCounterNow += 100 * kTicksPerMs;
+    Deliver({0x30, 0x00});
+    Deliver({0x3F, 0x00, 0x00});
+    Deliver(kAtRest);
+    EXPECT_TRUE(fakeHidWrites.empty());
+}
+
+TEST_F(RemoteLinkTest, AMemoryAnswerWhileRumblingHasTheRumbleSetAgain) {
+    OpenLinkWithMode();
+    SetRumble(1);
+    ResetFakeHid();
+    KeepRumble();
+    EXPECT_TRUE(fakeHidWrites.empty()) << "nobody stopped it";
+    for (const std::vector<uint8_t>& answer :
+         {std::vector<uint8_t>{0x22, 0x00, 0x00, 0x16, 0x00}, std::vector<uint8_t>(22, 0x21)}) {
+        std::thread reader([&] { Deliver(answer); });
+        reader.join();
+        KeepRumble();
+        KeepRumble();
+    }
+    EXPECT_EQ(SentReports(), (Reports{{0x13, 0x01}, {0x13, 0x01}}));
+
+    SetRumble(0);
+    Deliver({0x22, 0x00, 0x00, 0x16, 0x00});
+    KeepRumble();
+    EXPECT_EQ(SentReports().back(), (std::vector<uint8_t>{0x13, 0x00}));
+}
+
+// The kernel's driver sets up a returning remote (its own mode and LEDs)
+// after asking for its status: a status report soon after the return has
+// everything put back again, a later one only the mode.
+TEST_F(RemoteLinkTest, AStatusReportSoonAfterAReturnRestoresTheWholeStateAgain) {
+    OpenLinkWithMode();
+    SetLeds(0xF0);
+    fakeHidReopens = 1;
+    Deliver(kAtRest);
+    ResetFakeHid();
+    Deliver(kStatusReport);
+    Deliver(kAtRest);
+    EXPECT_EQ(SentReports(), (Reports{{0x12, 0x00, 0x31}, {0x11, 0xF0}, {0x13, 0x00}}));
+
+    ResetFakeHid();
+    fakeCounterNow += 1001 * kTicksPerMs;
+    Deliver(kStatusReport);
+    Deliver(kAtRest);
+    EXPECT_EQ(SentReports(), (Reports{{0x12, 0x00, 0x31}}));
 }

@@ -132,3 +132,12 @@ TEST(ScriptParser, AnAccessoryIsAStatusReportThatALaterLineCanReplace) {
     EXPECT_NE(ErrorOf("accessory 1-2/1\n"), "");
     EXPECT_NE(ErrorOf("absent\naccessory 5\n"), "");
 }
+
+TEST(ScriptParser, AProductIdIsFourHexDigitsAndDefaultsToTheOriginalRemote) {
+    EXPECT_EQ(Parsed("0 31\n").productId, 0x0306);
+    EXPECT_EQ(Parsed("product 0330\n0 31\n").productId, 0x0330);
+    for (const char* bad : {"product\n", "product 330\n", "product 03300\n", "product 03g0\n",
+                            "product 0330 0306\n"}) {
+        EXPECT_NE(ErrorOf(bad).find("line 1: expected 'product PPPP'"), std::string::npos) << bad;
+    }
+}

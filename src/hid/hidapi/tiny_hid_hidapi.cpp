@@ -128,6 +128,10 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
 
 extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) {
     std::unique_lock lock(libraryMutex);
+    // A thread that reads on at once (the reader that watches a rumble pulse)
+    // would otherwise take the lock back before a waiting writer wakes, with
+    // a report every 10 ms, and hold the end of the pulse back.
+    YieldToWriters(lock);
     Device* d = Find(handle);
     if (d == nullptr || buffer == nullptr) {
         return -1;

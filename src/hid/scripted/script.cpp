@@ -131,6 +131,17 @@ std::string ParseScript(std::string_view text, Script& script) {
             continue;
         }
 
+        if (words[0] == "product") {
+            uint8_t high = 0;
+            uint8_t low = 0;
+            if (words.size() != 2 || words[1].size() != 4 ||
+                !ParseByte(words[1].substr(0, 2), high) || !ParseByte(words[1].substr(2), low)) {
+                return where + "expected 'product PPPP' (four hex digits)";
+            }
+            script.productId = high << 8 | low;
+            continue;
+        }
+
         if (words[0] == "accessory") {
             int64_t timeMs = 0;
             if (words.size() != 2 || !ParseMs(words[1], timeMs)) {

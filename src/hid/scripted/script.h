@@ -37,6 +37,7 @@ struct Script {
     std::vector<ScriptReport> reports;  // in time order, one per time
     std::vector<ScriptGap> gaps;        // in time order, not overlapping
     std::vector<int64_t> accessoryMs;   // in time order: accessory events
+    int32_t productId = 0x0306;
 };
 
 // Most reports a script may expand to: bounds memory for any input.

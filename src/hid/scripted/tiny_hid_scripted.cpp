@@ -3,7 +3,10 @@
 // GLOWBRAND_SCRIPT names the script (see script.h); it is read when the
 // program opens the remote. GLOWBRAND_HIDLOG, if set, names a file that gets
 // one line per call, timed in ms since the open:
-//   0.000 open 057e 0306 <handle>        (handle -1 when absent)
+//   0.000 open 057e 0306 <handle>        (handle -1 when absent, or when the
+//                                         identifiers are not the script's:
+//                                         057e and its `product`, 0306 unless
+//                                         it names another)
 //   <t> write <bytes sent, hex>          (<t> write refused <id> if unsent)
 //   <t> read <bytes delivered> @<script time>
 //   <t> read none                        (a cancelled read)
@@ -194,15 +197,19 @@ void SleepNs(int64_t ns) {
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     std::lock_guard lock(mutex);
     LoadScript();
+    // A program that looks for another remote after a failed open goes on
+    // in the same log.
     const char* logPath = std::getenv("GLOWBRAND_HIDLOG");
-    if (logPath != nullptr && logPath[0] != '\0') {
+    if (logFile == nullptr && logPath != nullptr && logPath[0] != '\0') {
         logFile = std::fopen(logPath, "wb");
         if (logFile == nullptr) {
             Fail(std::string("cannot write log ") + logPath + ": " + std::strerror(errno));
         }
     }
     openedAt = std::chrono::steady_clock::now();
-    const int32_t handle = script.absent ? -1 : kHandle;
+    const bool present =
+        !script.absent && vendorId == kRemoteVendorId && productId == script.productId;
+    const int32_t handle = present ? kHandle : -1;
     char line[64];
     std::snprintf(line, sizeof line, "open %04x %04x %d", static_cast<unsigned>(vendorId & 0xFFFF),
                   static_cast<unsigned>(productId & 0xFFFF), handle);
@@ -210,7 +217,7 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
         std::fprintf(logFile, "0.000 %s\n", line);
         std::fflush(logFile);
     }
-    open = !script.absent;
+    open = present;
     nextReport = 0;
     cancel.store(0);
     openedVendorId = vendorId;

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Makes the VM suite's kernel and initramfs in OUT_DIR:
+#   vmlinuz          Debian 12's cloud kernel, from its package (never installed
+#                    on this machine: apt-get download, unpacked, cached here)
+#   base.cpio.gz     busybox, the HID modules, the real glowbrand with its
+#                    libraries and sounds, the kernel-level remote, Debian's
+#                    udevadm with our udev rule, and the init
+# Each scenario appends its own small archive (script and settings) to it.
+#
+#   make_initramfs.sh OUT_DIR GLOWBRAND REMOTE_TOOL SOUNDS_DIR SOURCE_DIR
+set -euo pipefail
+mkdir -p "$1"
+out=$(realpath "$1") glowbrand=$(realpath "$2") tool=$(realpath "$3")
+sounds=$(realpath "$4") source=$(realpath "$5")
+here=$(cd "$(dirname "$0")" && pwd)
+mkdir -p "$out/cache"
+cd "$out/cache"
+
+# The kernel and udev packages, fetched once per build tree.
+fetch() {  # fetch <package>: its .deb, unpacked under <package>/
+  local package=$1
+  [ -d "$package" ] && return
+  ls "$package"_*.deb >/dev/null 2>&1 ||
+    apt-get download "$package" >/dev/null 2>&1 ||
+    { apt-get update -qq && apt-get download "$package" >/dev/null; }
+  dpkg-deb -x "$package"_*.deb "$package.part" && mv "$package.part" "$package"
+}
+kernel_package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null | sed -n 's/ *Depends: \(linux-image-.*\)/\1/p' | head -n 1)
+[ -n "$kernel_package" ] || kernel_package=$(ls -d linux-image-*-cloud-amd64 2>/dev/null | head -n 1)
+[ -n "$kernel_package" ] || { echo "no Debian cloud kernel package found" >&2; exit 1; }
+fetch "$kernel_package"
+fetch udev
+modules=$(ls -d "$PWD/$kernel_package"/lib/modules/*)
+cp "$PWD/$kernel_package"/boot/vmlinuz-* "$out/vmlinuz"
+
+root=$out/root
+rm -rf "$root"
+mkdir -p "$root"/{bin,usr/bin,lib/modules,etc/udev/rules.d,sounds,proc,sys,dev,tmp,run}
+cp "$(command -v busybox)" "$root/bin/busybox"
+for m in drivers/hid/hid.ko drivers/hid/uhid.ko drivers/hid/hid-generic.ko \
+         drivers/input/ff-memless.ko drivers/hid/hid-wiimote.ko; do
+  cp "$modules/kernel/$m" "$root/lib/modules/"
+done
+cp "$glowbrand" "$root/usr/bin/glowbrand"
+cp "$tool" "$root/usr/bin/glowbrand-uhid-remote"
+cp "$PWD/udev/bin/udevadm" "$root/bin/udevadm"
+cp "$sounds"/{on0,off0,swing2,strike2}.wav "$root/sounds/"
+cp "$source/udev/70-glowbrand.rules" "$root/etc/udev/rules.d/"
+cp "$here/init" "$root/init"
+chmod 755 "$root/init"
+
+# The binaries' libraries, at the paths the dynamic linker looks in.
+for binary in "$root/usr/bin/glowbrand" "$root/usr/bin/glowbrand-uhid-remote" "$root/bin/udevadm"; do
+  ldd "$binary" | grep -o '/[^ ]*' | while read -r library; do
+    mkdir -p "$root$(dirname "$library")"
+    cp -L "$library" "$root$library"
+  done
+done
+# No program in the VM needs the name service, but glibc asks for users.
+printf 'root:x:0:0::/root:/bin/sh\nplayer:x:1000:1000::/tmp:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:x:0:\nplayer:x:1000:\n' >"$root/etc/group"
+
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/base.cpio.gz.part"
+mv "$out/base.cpio.gz.part" "$out/base.cpio.gz"
+rm -rf "$root"

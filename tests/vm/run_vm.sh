@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# Boots one scenario of the VM suite and splits what the VM printed:
+#   run_vm.sh VM_DIR SCENARIO_DIR
+# VM_DIR holds vmlinuz and base.cpio.gz (make_initramfs.sh); SCENARIO_DIR
+# holds `env` and `script` (and `script2` for udev) and gets console.log,
+# status, stdout, stderr, remote.log and udev-<script>.log.
+#
+# Under emulation the kernel cannot always calibrate its clock against the
+# emulated timer and then hangs, so it is told the host's TSC rate (the
+# emulated TSC runs at it) and a delay-loop value. A boot is bounded and,
+# if it hangs anyway, tried once more. KVM is used when it works here.
+set -uo pipefail
+vm=$1 dir=$2
+boot_limit=${GLOWBRAND_VM_BOOT_LIMIT:-120}
+
+mhz=$(sed -n 's/^cpu MHz[^:]*: *\([0-9]*\).*/\1/p' /proc/cpuinfo | head -n 1)
+append="console=ttyS0 panic=-1 quiet loglevel=1 lpj=4000000 tsc_early_khz=${mhz:-2000}000 tsc=reliable"
+
+# boot <initrd> <accel> <console file> <seconds>: true if the init finished.
+boot() {
+  timeout -s KILL "$4" qemu-system-x86_64 -M microvm -accel "$2" -m 512 -nodefaults \
+    -display none -serial stdio -net none -no-reboot \
+    -kernel "$vm/vmlinuz" -initrd "$1" -append "$append" </dev/null >"$3" 2>&1
+  grep -q '^@@@ done' "$3"
+}
+
+# Whether KVM works here: a VM that only powers off, asked once per VM_DIR.
+if [ ! -f "$vm/accel" ]; then
+  accel=tcg
+  if [ -w /dev/kvm ] && grep -qE "vmx|svm" /proc/cpuinfo; then
+    probe=$(mktemp -d)
+    mkdir "$probe/scenario" && echo "PROBE=1" >"$probe/scenario/env"
+    (cd "$probe" && find scenario | cpio -o -H newc --quiet | gzip -1) >"$probe/scenario.cpio.gz"
+    cat "$vm/base.cpio.gz" "$probe/scenario.cpio.gz" >"$probe/initrd"
+    boot "$probe/initrd" kvm "$probe/console" 20 && accel=kvm
+    rm -rf "$probe"
+  fi
+  echo "$accel" >"$vm/accel"
+fi
+accel=$(cat "$vm/accel")
+
+stage=$(mktemp -d)
+mkdir "$stage/scenario"
+cp "$dir"/env "$dir"/script* "$stage/scenario/"
+(cd "$stage" && find scenario | cpio -o -H newc --quiet | gzip -1) >"$stage/scenario.cpio.gz"
+cat "$vm/base.cpio.gz" "$stage/scenario.cpio.gz" >"$stage/initrd"
+boot "$stage/initrd" "$accel" "$dir/console.log" "$boot_limit" ||
+  boot "$stage/initrd" "$accel" "$dir/console.log" "$boot_limit"
+booted=$?
+rm -rf "$stage"
+[ "$booted" -eq 0 ] || { echo "the VM did not finish its scenario; console in $dir/console.log" >&2; exit 1; }
+
+# section <name> <file>: the lines between "@@@ <name>" and "@@@ end <name>",
+# less the line break the init added after the file's own.
+section() {
+  tr -d '\r' <"$dir/console.log" |
+    awk -v name="$1" '$0 == "@@@ end " name { on = 0 } on { print } $0 == "@@@ " name { on = 1 }' |
+    head -c -1 >"$2"
+}
+tr -d '\r' <"$dir/console.log" | sed -n 's/^@@@ status //p' >"$dir/status"
+section out "$dir/stdout"
+section err "$dir/stderr"
+section log "$dir/remote.log"
+for script in script script2; do
+  section "udev $script" "$dir/udev-$script.log"
+done

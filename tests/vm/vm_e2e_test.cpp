@@ -1,0 +1,354 @@
+// The real glowbrand in a Linux VM, against a remote made at kernel level
+// (/dev/uhid): hidraw, the kernel's HID core and, where a scenario says so,
+// the kernel's own Wii Remote driver, which writes to the remote too. Each
+// scenario boots one VM (tests/vm/run_vm.sh) and reads the remote's log in
+// the scripted remote's format, held to the scripted suite's expectations.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+
+#include "expectations.h"
+#include "session.h"
+
+namespace {
+
+// Writes are noted by the remote in the VM as they reach it: one may be
+// noted late and the next on time. An emulated processor on a busy host
+// loses tens of ms at a time, so only a gross error fails.
+constexpr Slack kVmSlack{20.0, 150.0};
+
+// The accelerometer's low bits vary in the button bytes as a resting
+// hand's would: A and Home must be read whatever they are.
+const char* const kLowBits = "noise";
+
+const char* const kBanner =
+    "###########################################\n"
+    "#                                         #\n"
+    "#   Glowbrand Test version 0.1            #\n"
+    "#                  build 2006.12.8        #\n"
+    "#                                         #\n"
+    "###########################################\n"
+    "\n"
+    "Usage:\n"
+    "   A    button  ... Vorna On/Off\n"
+    "   Home button  ... Quit\n"
+    "\n";
+
+struct VmScenario {
+    bool kernelDriver = false;  // hid-wiimote loaded and bound
+    bool asPlayer = false;      // glowbrand runs as an unprivileged user
+    bool udevOnly = false;      // udevadm test on the node instead of glowbrand
+    std::string script2;        // udevOnly: a second remote, tested after the first
+};
+
+// A session in the VM, and which of the remote's writes were the kernel
+// driver's own.
+struct VmSession {
+    SessionResult result;
+    std::vector<HidLogLine> programWrites;
+    std::vector<HidLogLine> kernelWrites;
+    std::vector<HidLogLine> rumbleAgain;  // the program's "13 01" within a pulse
+    std::string udev;                     // udevadm test's output for the script
+    std::string udev2;                    // and for script2
+};
+
+bool StartsWith(const std::string& text, const std::string& prefix) {
+    return text.rfind(prefix, 0) == 0;
+}
+
+// The kernel driver's writes: everything before the program's first mode,
+// status requests, memory reads and writes, a mode other than ours, the
+// LED 1 it sets on a device that has just appeared and the LEDs it puts out
+// on one that has just vanished.
+void SplitWrites(VmSession& vm) {
+    bool programStarted = false;
+    bool rumbling = false;
+    double createdMs = -1e9;
+    double destroyedMs = -1e9;
+    for (const HidLogLine& line : vm.result.log) {
+        if (line.kind == "create") {
+            createdMs = line.ms;
+        }
+        if (line.kind == "destroy") {
+            destroyedMs = line.ms;
+        }
+        if (line.kind != "write") {
+            continue;
+        }
+        programStarted = programStarted || line.rest == "12 00 31";
+        const bool kernel = !programStarted || StartsWith(line.rest, "15") ||
+                            StartsWith(line.rest, "16") || StartsWith(line.rest, "17") ||
+                            (StartsWith(line.rest, "12") && line.rest != "12 00 31") ||
+                            (line.rest == "11 10" && line.ms - createdMs < 150.0) ||
+                            (line.rest == "11 00" && line.ms - destroyedMs < 50.0);
+        if (kernel) {
+            vm.kernelWrites.push_back(line);
+        } else if (line.rest == "13 01" && rumbling) {
+            vm.rumbleAgain.push_back(line);
+        } else {
+            vm.programWrites.push_back(line);
+            rumbling = line.rest == "13 01" || (rumbling && line.rest != "13 00");
+        }
+    }
+}
+
+VmSession RunInVm(const std::string& name, const std::string& script, const VmScenario& scenario) {
+    const std::string dir = std::string(GLOWBRAND_VM_SESSIONS_DIR) + "/" + name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/script") << script;
+    if (!scenario.script2.empty()) {
+        std::ofstream(dir + "/script2") << scenario.script2;
+    }
+    std::ofstream(dir + "/env") << "WIIMOTE=" << scenario.kernelDriver
+                                << "\nAS_PLAYER=" << scenario.asPlayer
+                                << "\nUDEV_ONLY=" << scenario.udevOnly << "\nLOW_BITS=" << kLowBits
+                                << "\n";
+    const std::string command =
+        std::string(GLOWBRAND_VM_RUNNER) + " " + GLOWBRAND_VM_DIR + " " + dir;
+    VmSession vm;
+    vm.result.dir = dir;
+    vm.result.timedOut = std::system(command.c_str()) != 0;
+    const std::string status = ReadFile(dir + "/status");
+    vm.result.status = status.empty() ? -1 : std::atoi(status.c_str());
+    vm.result.out = ReadFile(dir + "/stdout");
+    vm.result.err = ReadFile(dir + "/stderr");
+    vm.result.log = ParseHidLog(ReadFile(dir + "/remote.log"));
+    vm.udev = ReadFile(dir + "/udev-script.log");
+    vm.udev2 = ReadFile(dir + "/udev-script2.log");
+    SplitWrites(vm);
+    std::cout << name << ": the kernel driver's own writes:\n";
+    for (const HidLogLine& line : vm.kernelWrites) {
+        std::cout << "  " << line.ms << " " << line.rest << "\n";
+    }
+    std::cout << name << ": the rumble set again within a pulse at";
+    for (const HidLogLine& line : vm.rumbleAgain) {
+        std::cout << " " << line.ms;
+    }
+    std::cout << "\n";
+    return vm;
+}
+
+std::vector<std::string> Rests(const std::vector<HidLogLine>& lines) {
+    std::vector<std::string> rests;
+    for (const HidLogLine& line : lines) {
+        rests.push_back(line.rest);
+    }
+    return rests;
+}
+
+// Bit 0 of the first data byte of every output report drives the motor.
+bool RumbleBit(const std::string& rest) {
+    return rest.size() >= 5 && (std::stoi(rest.substr(3, 2), nullptr, 16) & 0x01) != 0;
+}
+
+// The motor may stop for a moment when the kernel's driver writes: the
+// program sets it again once its watching reader has seen the remote's
+// answer, and in the VM that reader shares one emulated processor with the
+// main thread's busy wait. A pulse cut short loses 300 ms.
+constexpr double kMotorLossMs = 100.0;
+
+// Each of the program's rumble pulses (its "13 01" to its "13 00"): how long
+// it lasted and how long of it the motor ran, as every write to the remote,
+// the kernel driver's too, left the motor.
+struct PulseRun {
+    double lengthMs;
+    double motorMs;
+};
+std::vector<PulseRun> PulseRuns(const VmSession& vm) {
+    std::vector<PulseRun> runs;
+    double pulseFrom = -1;  // -1: no pulse under way
+    double motorFrom = -1;  // -1: the motor is still
+    double motorMs = 0;
+    for (const HidLogLine& line : LinesOf(vm.result, "write")) {
+        if (motorFrom >= 0) {
+            motorMs += line.ms - motorFrom;
+        }
+        motorFrom = RumbleBit(line.rest) ? line.ms : -1;
+        if (line.rest == "13 01" && pulseFrom < 0) {
+            pulseFrom = line.ms;
+            motorMs = 0;
+        } else if (line.rest == "13 00" && pulseFrom >= 0) {
+            runs.push_back({line.ms - pulseFrom, motorMs});
+            pulseFrom = -1;
+        }
+    }
+    return runs;
+}
+
+class VmSuite : public testing::TestWithParam<bool> {
+protected:
+    std::string Name(const std::string& scenario) const {
+        return scenario + (GetParam() ? "-with-hid-wiimote" : "-without-hid-wiimote");
+    }
+    VmScenario Setting() const {
+        VmScenario scenario;
+        scenario.kernelDriver = GetParam();
+        return scenario;
+    }
+    // Without the kernel's driver nobody but the program writes.
+    void ExpectKernelWritesOnlyWithItsDriver(const VmSession& vm) const {
+        if (!GetParam()) {
+            EXPECT_EQ(Rests(vm.kernelWrites), std::vector<std::string>{});
+        }
+    }
+};
+
+}  // namespace
+
+TEST_P(VmSuite, AWholeSessionSendsExactlyWhatTheScriptedSuiteExpects) {
+    const VmSession vm = RunInVm(Name("whole-session"), kWholeSessionScript, Setting());
+    ASSERT_FALSE(vm.result.timedOut);
+    EXPECT_EQ(vm.result.status, 0);
+    EXPECT_EQ(vm.result.out, kBanner);
+    EXPECT_EQ(vm.result.err, "");
+    ExpectWholeSession(vm.programWrites, kVmSlack);
+    ExpectKernelWritesOnlyWithItsDriver(vm);
+    // The kernel's driver writes with the rumble bit clear, which stops the
+    // motor; the program sets it again at once.
+    const std::vector<PulseRun> runs = PulseRuns(vm);
+    EXPECT_EQ(runs.size(), 5u);
+    for (const PulseRun& run : runs) {
+        EXPECT_GT(run.motorMs, run.lengthMs - kMotorLossMs)
+            << "a pulse of " << run.lengthMs << " ms";
+    }
+}
+
+TEST_P(VmSuite, AfterAStatusReportMidSessionTheModeIsSetAgainAndASwingStillStrikes) {
+    const VmSession vm = RunInVm(Name("status-mid-session"),
+                                 "0-12000/10 31 00 00 80 80 9a\n"
+                                 "1000-1090/10 31 00 08 80 80 9a\n"  // A: ignite
+                                 "accessory 3000\n"
+                                 "4500-4590/10 31 00 00 bc 80 80\n"    // swing
+                                 "4600-4640/10 31 00 00 ff 80 80\n"    // hit while swinging
+                                 "6000-12000/10 31 00 80 80 80 9a\n",  // Home while lit
+                                 Setting());
+    ASSERT_FALSE(vm.result.timedOut);
+    EXPECT_EQ(vm.result.status, 0);
+    // The status report is answered with the mode; with the kernel's driver
+    // writing its own after it, the mode may go out once more.
+    std::vector<std::string> writes = Rests(vm.programWrites);
+    ASSERT_FALSE(writes.empty());
+    EXPECT_GE(std::count(writes.begin() + 1, writes.end(), "12 00 31"), 1);
+    writes.erase(std::remove(writes.begin() + 1, writes.end(), "12 00 31"), writes.end());
+    EXPECT_EQ(writes, Concat({kStart, kIgnite, kPulse, kRetract}));
+    // The program's mode is the last one the remote got before the swing.
+    std::string lastMode;
+    for (const HidLogLine& line : LinesOf(vm.result, "write")) {
+        if (line.rest == "13 01") {
+            break;
+        }
+        if (StartsWith(line.rest, "12")) {
+            lastMode = line.rest;
+        }
+    }
+    EXPECT_EQ(lastMode, "12 00 31");
+    ExpectKernelWritesOnlyWithItsDriver(vm);
+}
+
+TEST_P(VmSuite, ARemoteThatVanishesAndReturnsGetsItsModeAndLedsBackAndHomeEndsTheProgram) {
+    const VmSession vm = RunInVm(Name("vanish-and-return"),
+                                 "0-12000/10 31 00 00 80 80 9a\n"
+                                 "1000-1090/10 31 00 08 80 80 9a\n"  // A: ignite
+                                 "gone 3000-4500\n"
+                                 "6500-12000/10 31 00 80 80 80 9a\n",  // Home while lit
+                                 Setting());
+    ASSERT_FALSE(vm.result.timedOut);
+    EXPECT_EQ(vm.result.status, 0);
+    EXPECT_EQ(vm.result.err, "");
+    ASSERT_EQ(LinesOf(vm.result, "create").size(), 2u);
+    const double backMs = LinesOf(vm.result, "create").back().ms;
+    // On the new device, before Home's retract: the remote ends in the
+    // program's mode and LEDs, with the rumble off.
+    std::string mode, leds, rumble;
+    for (const HidLogLine& line : LinesOf(vm.result, "write")) {
+        if (line.ms < backMs) {
+            continue;
+        }
+        if (line.rest == "11 70") {
+            break;  // Home's retract begins
+        }
+        (StartsWith(line.rest, "12")   ? mode
+         : StartsWith(line.rest, "11") ? leds
+                                       : rumble) = line.rest;
+    }
+    EXPECT_EQ(mode, "12 00 31");
+    EXPECT_EQ(leds, "11 f0");
+    EXPECT_TRUE(rumble.empty() || rumble == "13 00") << rumble;
+    const std::vector<std::string> writes = Rests(vm.programWrites);
+    ASSERT_GE(writes.size(), kRetract.size());
+    EXPECT_EQ(std::vector<std::string>(writes.end() - 6, writes.end()), kRetract);
+    ExpectKernelWritesOnlyWithItsDriver(vm);
+}
+
+TEST_P(VmSuite, AWiiRemotePlusIsFoundAndPlaysAWholeSession) {
+    const VmSession vm =
+        RunInVm(Name("remote-plus"), "product 0330\n" + kWholeSessionScript, Setting());
+    ASSERT_FALSE(vm.result.timedOut);
+    EXPECT_EQ(vm.result.status, 0);
+    EXPECT_EQ(vm.result.err, "");
+    ExpectWholeSession(vm.programWrites, kVmSlack);
+}
+
+TEST_P(VmSuite, ANodeThatMayNotBeOpenedIsNoRemoteAndGetsNothing) {
+    VmScenario scenario = Setting();
+    scenario.asPlayer = true;
+    const VmSession vm = RunInVm(Name("not-permitted"), kWholeSessionScript, scenario);
+    ASSERT_FALSE(vm.result.timedOut);
+    EXPECT_EQ(vm.result.status, 1);
+    EXPECT_EQ(vm.result.err, "Wii-Remote not found.\n");
+    EXPECT_EQ(vm.result.out, "");
+    EXPECT_EQ(Rests(vm.programWrites), std::vector<std::string>{});
+}
+
+TEST_P(VmSuite, TheUdevRuleTagsBothRemotesForTheUserAtTheSeat) {
+    VmScenario scenario = Setting();
+    scenario.udevOnly = true;
+    scenario.script2 = "product 0330\n0 31 00 00 80 80 9a\n";
+    const VmSession vm = RunInVm(Name("udev-rule"), "0 31 00 00 80 80 9a\n", scenario);
+    ASSERT_FALSE(vm.result.timedOut);
+    for (const std::string& output : {vm.udev, vm.udev2}) {
+        EXPECT_NE(output.find("70-glowbrand.rules"), std::string::npos) << output;
+        EXPECT_NE(output.find("CURRENT_TAGS=:uaccess:"), std::string::npos) << output;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelDriver, VmSuite, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "WithHidWiimote" : "WithoutHidWiimote";
+                         });
+
+// A held A toggles the blade over and over (A is level-triggered), so the
+// rumble runs about three quarters of the time while the kernel's driver
+// polls the remote every 4 s with writes whose rumble bit is clear.
+TEST(VmKernelDriver, ItsPollDoesNotCutARumblePulseShort) {
+    VmScenario scenario;
+    scenario.kernelDriver = true;
+    const VmSession vm = RunInVm("rumble-under-poll",
+                                 "0-14000/10 31 00 00 80 80 9a\n"
+                                 "500-9500/10 31 00 08 80 80 9a\n"      // A, held
+                                 "10000-14000/10 31 00 80 80 80 9a\n",  // Home
+                                 scenario);
+    ASSERT_FALSE(vm.result.timedOut);
+    EXPECT_EQ(vm.result.status, 0);
+    const std::vector<PulseRun> runs = PulseRuns(vm);
+    EXPECT_GE(runs.size(), 10u);
+    for (const PulseRun& run : runs) {
+        EXPECT_GT(run.motorMs, run.lengthMs - kMotorLossMs)
+            << "a pulse of " << run.lengthMs << " ms";
+    }
+    // Whether the poll met a pulse at all: otherwise nothing was shown.
+    bool met = false;
+    bool rumbling = false;
+    for (const HidLogLine& line : LinesOf(vm.result, "write")) {
+        rumbling = line.rest == "13 01" || (rumbling && line.rest != "13 00");
+        met = met || (rumbling && (StartsWith(line.rest, "16") || StartsWith(line.rest, "17")));
+    }
+    if (!met) {
+        GTEST_SKIP() << "the kernel's poll never came during a pulse";
+    }
+}
