@@ -29,7 +29,7 @@ size_t Find(const SessionResult& s, const std::string& kind, const std::string& 
 // unanswered, the read would wait forever and Home would never be seen.
 TEST(ReliabilityEndToEnd, AnAccessoryWhileLitCostsOneModeReportAndNothingElse) {
     const SessionResult s = RunScripted(kAtRest +
-                                            "300-340/10 31 00 08 80 80 9a\n"  // A: ignite
+                                            "300-400/10 31 00 08 80 80 9a\n"  // A: ignite
                                             "accessory 1500\n"
                                             "2500-2540/10 31 00 80 80 80 9a\n",  // Home
                                         SessionOptions{{}, {}, 8000});
@@ -49,7 +49,7 @@ TEST(ReliabilityEndToEnd, AnAccessoryWhileLitCostsOneModeReportAndNothingElse) {
 TEST(ReliabilityEndToEnd, ARemoteThatVanishesIsRestoredWithTheRumbleOff) {
     const SessionResult s =
         RunScripted(kAtRest +
-                        "300-340/10 31 00 08 80 80 9a\n"  // A: ignite, rumble 450-850
+                        "300-400/10 31 00 08 80 80 9a\n"  // A: ignite, rumble 450-850
                         "gone 600-1500\n"
                         "2500-2540/10 31 00 80 80 80 9a\n",  // Home
                     SessionOptions{{}, {}, 8000});

@@ -35,7 +35,7 @@ void ExpectEndedBySignal(const SessionResult& s, int signal) {
 
 TEST(TerminationEndToEnd, CtrlCInsideTheIgnitionRumbleSwitchesTheMotorOff) {
     const SessionResult s =
-        RunSignalled(kAtRest + "300-340/10 31 00 08 80 80 9a\n", SIGINT, "write 13 01", 150);
+        RunSignalled(kAtRest + "300-400/10 31 00 08 80 80 9a\n", SIGINT, "write 13 01", 150);
     ExpectEndedBySignal(s, SIGINT);
     const std::vector<std::string> ignitionCut = {"11 10", "11 30", "11 70", "11 f0", "13 01"};
     EXPECT_EQ(Writes(s), Concat({kStart, ignitionCut, kQuiet}));
