@@ -47,7 +47,7 @@ struct SessionResult {
     double signalToEndMs = -1;  // from sending the signal (or keys) to the process's end
     // The log as it stood when the first byte of standard output could be read.
     std::vector<HidLogLine> logAtFirstOutput;
-    long peakRssKb = -1;        // the process's peak resident memory, when it ended by itself
+    long peakRssKb = -1;  // the process's peak resident memory, when it ended by itself
 };
 
 // Plays `script` through glowbrand-scripted and waits for it to end.
