@@ -1,0 +1,18 @@
+// The audio output beneath the sound mixer: each system implements it
+// (sdl/sound_device.cpp, windows/sound_wasapi.cpp). The device pulls its
+// frames from MixSound (portable/sound_mixer.h) on a thread of its own.
+#pragma once
+
+// Opens the system's default output and starts pulling frames. Returns false
+// only when sound cannot be played at all; where there is merely no device
+// yet, the service may return true and stay silent until one appears. Safe to
+// call again once open (does nothing then).
+bool OpenSoundDevice();
+
+// Stops pulling frames and closes the output. Safe to call when not open.
+void CloseSoundDevice();
+
+// Held around every change to what MixSound reads; the device's thread holds
+// it around each call of MixSound. Brief: the device waits for it.
+void LockSoundDevice();
+void UnlockSoundDevice();

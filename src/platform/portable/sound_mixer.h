@@ -1,0 +1,14 @@
+// The sound service's own part, the same on every system: the table of
+// prepared sounds, the worker that prepares them ahead, the play request and
+// the mixing. It implements platform/sound.h on top of a device
+// (sound_device.h) and a decoder (wav_decoder.h) of the system's.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+// Writes the next `frames` stereo 16-bit frames at `deviceRate` frames per
+// second into `out`: the sound playing, resampled from its own rate (cubic),
+// and the first frames of a sound just cut off, fading out under it. Called
+// by the device's thread with the device lock held; never blocks.
+void MixSound(int16_t* out, size_t frames, int32_t deviceRate);
