@@ -8,9 +8,13 @@
 // ratios hold on a noisy machine.
 //
 //   glowbrand-session-latency <ours> <naive> [swings] [name:period:program...]
+//   glowbrand-session-latency --pulse <swings> name:program...
 //
 // The optional others are more builds to set beside them, with the device
-// period they were built with (e.g. an older build of ours).
+// period they were built with (e.g. an older build of ours). With --pulse,
+// only the programs given run, only through PulseAudio, timed from the call
+// (the read of the report) to the first frame out: e.g. the Windows builds
+// under wine, through their build's <program>-wine.sh.
 //
 // Each sound is a tone of its own, so a new sound shows in what came out as
 // a change of tone; the frames are timed as the capture file grows, on the
@@ -138,6 +142,7 @@ std::string Session(int cycles, std::vector<double>& swings, std::vector<double>
 
 struct Figures {
     std::vector<double> ms;      // due -> first frame out
+    std::vector<double> callMs;  // read, where the loop plays it -> first frame out
     std::vector<double> readMs;  // due -> read, the loop's part of it
     int missed = 0;              // presses whose sound was not found
 };
@@ -311,6 +316,12 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
                 if (!used[base + i]) {
                     used[base + i] = true;
                     figures.ms.push_back(out - (presses[i] + scriptOffset));
+                    const double due = presses[i];
+                    const auto read = std::find_if(reads.begin(), reads.end(),
+                                                   [due](const auto& r) { return r.first >= due; });
+                    if (read != reads.end()) {
+                        figures.callMs.push_back(out - read->second);
+                    }
                 }
                 break;
             }
@@ -335,14 +346,55 @@ double Percentile(std::vector<double> ms, double p) {
     return ms[std::min(at, ms.size() - 1)];
 }
 
+// Only through PulseAudio, the programs as name:program, timed from the call.
+int RunThroughPulseOnly(int cycles, int count, char** others) {
+    const char* server = std::getenv("PULSE_SERVER");
+    if (server == nullptr || server[0] == '\0') {
+        std::fprintf(stderr, "--pulse needs a PulseAudio server in PULSE_SERVER\n");
+        return 2;
+    }
+    std::printf(
+        "call (the loop reads the report) -> first frame out, ms, over %d swings and %d "
+        "strikes through PulseAudio\n",
+        cycles, cycles);
+    std::printf("| %-20s | %6s | %6s | %6s | %6s | %6s | %12s |\n", "way", "p50", "p90", "p99",
+                "max", "missed", "due->out p50");
+    std::printf(
+        "|----------------------|--------|--------|--------|--------|--------|--------------|\n");
+    for (int i = 0; i < count; ++i) {
+        const std::string other = others[i];
+        const size_t colon = other.find(':');
+        if (colon == std::string::npos) {
+            std::fprintf(stderr, "not name:program: %s\n", others[i]);
+            return 2;
+        }
+        const std::string name = other.substr(0, colon);
+        const Figures f = Run(std::filesystem::absolute(other.substr(colon + 1)), true,
+                              kOutputBufferFrames, cycles);
+        if (f.callMs.empty()) {
+            std::printf("| %-20s | no sound found |\n", name.c_str());
+            continue;
+        }
+        std::printf("| %-20s | %6.1f | %6.1f | %6.1f | %6.1f | %6d | %12.1f |\n", name.c_str(),
+                    Percentile(f.callMs, 50), Percentile(f.callMs, 90), Percentile(f.callMs, 99),
+                    Percentile(f.callMs, 100), f.missed, Percentile(f.ms, 50));
+        std::fflush(stdout);
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc >= 4 && std::strcmp(argv[1], "--pulse") == 0) {
+        return RunThroughPulseOnly(std::atoi(argv[2]), argc - 3, argv + 3);
+    }
     if (argc < 3) {
         std::fprintf(stderr,
                      "usage: %s <glowbrand-scripted> <glowbrand-scripted-naive> [swings] "
-                     "[name:period:program...]\n",
-                     argv[0]);
+                     "[name:period:program...]\n"
+                     "       %s --pulse <swings> name:program...\n",
+                     argv[0], argv[0]);
         return 2;
     }
     const int cycles = argc > 3 ? std::atoi(argv[3]) : 40;
