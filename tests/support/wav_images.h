@@ -1,0 +1,26 @@
+// Test images of every encoding the sound services decode, made with the
+// shared WAV writer: tones and squares whose samples the tests can predict.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "wav_writer.h"
+
+// A PCM or float sine of `seconds` at `hz`, 0.6 of full scale, the same in
+// every channel. 8-bit is unsigned; wider samples are the top bytes of a
+// 32-bit value.
+WavBytes PcmTone(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t rate, double seconds,
+                 double hz = 1000);
+
+// Companded square wave at 8 kHz: four samples high, four low, 1 kHz.
+WavBytes LawSquare(uint16_t tag, uint8_t high, uint8_t low, uint16_t channels, double seconds);
+
+// IMA ADPCM, mono, 8 kHz, 505 samples a block: nibbles that drive the signal
+// fully up for four samples and fully down for four, a 1 kHz square.
+WavFormat ImaFormat();
+WavBytes ImaBlocks(size_t blocks);
+
+// MS ADPCM, mono, 8 kHz, predictor 0, 500 samples a block: +7 and -8 steps,
+// a 1 kHz square.
+WavBytes MsAdpcm(size_t blocks);
