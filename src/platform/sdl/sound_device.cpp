@@ -1,0 +1,96 @@
+// The sound device on SDL2 audio: SDL's audio thread pulls the mixer's
+// frames in buffers of one period, stereo 16-bit at the output rate; SDL
+// converts for the hardware behind it.
+#include "platform/portable/sound_device.h"
+
+#include <SDL.h>
+
+#include <cstring>
+
+#include "config.h"
+#include "platform/portable/sound_mixer.h"
+#include "platform/sdl/host.h"
+
+namespace {
+
+static_assert(kOutputChannels == 2, "the mixer writes stereo frames");
+
+SDL_AudioDeviceID device = 0;
+
+void IgnoreSdlLog(void*, int, SDL_LogPriority, const char*) {}
+
+// The program's console belongs to the banner: neither SDL nor the audio
+// libraries beneath it may print there.
+void SilenceLibraries() {
+    SDL_LogSetOutputFunction(IgnoreSdlLog, nullptr);
+    SilenceAudioLibraries();
+}
+
+void FillAudio(void*, Uint8* stream, int bytes) {
+    const size_t frames = static_cast<size_t>(bytes) / (sizeof(int16_t) * kOutputChannels);
+    MixSound(reinterpret_cast<int16_t*>(stream), frames, kOutputRate);
+}
+
+SDL_AudioDeviceID OpenOutput() {
+    SDL_AudioSpec wanted{};
+    wanted.freq = kOutputRate;
+    wanted.format = AUDIO_S16SYS;
+    wanted.channels = kOutputChannels;
+    const char* driver = SDL_GetCurrentAudioDriver();
+    const bool pulse = driver != nullptr && std::strcmp(driver, "pulseaudio") == 0;
+    wanted.samples = pulse ? kPulseAudioBufferFrames : kOutputBufferFrames;
+    wanted.callback = FillAudio;
+    SDL_AudioSpec obtained{};
+    // No changes allowed: SDL converts for the hardware behind the callback.
+    return SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+}
+
+}  // namespace
+
+// Honours SDL_AUDIODRIVER; where no device opens, the program runs on
+// silently with the dummy driver rather than failing.
+bool OpenSoundDevice() {
+    if (device != 0) {
+        return true;
+    }
+    SilenceLibraries();
+    // The RIFF size is often wrong in the wild; the decoder checks every
+    // chunk against the image instead. Set before the audio thread and the
+    // decoding worker start: SDL's hints are not safe to change while
+    // another thread reads them.
+    SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum");
+    if (SDL_AudioInit(nullptr) == 0) {
+        device = OpenOutput();
+    }
+    if (device == 0) {
+        SDL_AudioQuit();
+        if (SDL_AudioInit("dummy") == 0) {
+            device = OpenOutput();
+        }
+    }
+    if (device == 0) {
+        return false;
+    }
+    SDL_PauseAudioDevice(device, 0);
+    return true;
+}
+
+void CloseSoundDevice() {
+    if (device != 0) {
+        SDL_CloseAudioDevice(device);
+        device = 0;
+        SDL_AudioQuit();
+    }
+}
+
+void LockSoundDevice() {
+    if (device != 0) {
+        SDL_LockAudioDevice(device);
+    }
+}
+
+void UnlockSoundDevice() {
+    if (device != 0) {
+        SDL_UnlockAudioDevice(device);
+    }
+}
