@@ -1,5 +1,6 @@
-// Test images of every encoding the sound services decode, made with the
-// shared WAV writer: tones and squares whose samples the tests can predict.
+// Images of every encoding the sound services decode, made with the shared
+// WAV writer: tones and squares whose samples the tests can predict, and
+// seeds for the fuzz targets.
 #pragma once
 
 #include <cstddef>
