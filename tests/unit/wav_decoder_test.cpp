@@ -159,9 +159,12 @@ TEST(WavDecoder, CompandedCodesExpandToTheirG711Values) {
     for (int code = 0; code < 256; ++code) {
         codes.push_back(static_cast<uint8_t>(code));
     }
+    // Stereo at 16 kHz, a rate some G.711 codecs do not list.
     for (const uint16_t tag : {6, 7}) {
-        const Decoded d = Decode(WavImage(FrameFormat(tag, 1, 8000, 8), codes));
+        const Decoded d = Decode(WavImage(FrameFormat(tag, 2, 16000, 8), codes));
         ASSERT_TRUE(d.ok) << tag;
+        EXPECT_EQ(d.rate, 16000) << tag;
+        ASSERT_EQ(d.channels, 2) << tag;
         ASSERT_EQ(d.samples.size(), 256u) << tag;
         for (int code = 0; code < 256; ++code) {
             const auto byte = static_cast<uint8_t>(code);

@@ -67,7 +67,19 @@ bool ConvertPiece(HACMSTREAM stream, std::vector<uint8_t>& source, bool first, s
     return converted;
 }
 
-bool DecodeWithAcm(const WavLayout& layout, size_t limit, std::vector<uint8_t>& pcm) {
+bool DecodeWithAcm(const WavLayout& file, size_t limit, std::vector<uint8_t>& pcm) {
+    // G.711 expands each byte on its own, whatever the rate and channels,
+    // while the system's codec takes only a few rates (8, 11.025, 22.05 and
+    // 44.1 kHz) and at most two channels: it is shown the samples as mono
+    // 8 kHz, and what it makes is read back as the file's frames.
+    WavLayout layout = file;
+    if (file.encoding == kWavALaw || file.encoding == kWavMuLaw) {
+        layout.channels = 1;
+        layout.rate = 8000;
+        layout.byteRate = 8000;
+        layout.blockAlign = 1;
+        layout.extraBytes = 0;
+    }
     const uint64_t pcmByteRate = uint64_t{layout.rate} * layout.channels * 2;
     if (layout.blockAlign == 0 || pcmByteRate > UINT32_MAX) {
         return false;
