@@ -40,24 +40,30 @@ WavBytes LawSquare(uint16_t tag, uint8_t high, uint8_t low, uint16_t channels, d
     return WavImage({tag, channels, 8000, 8, channels, {}}, data);
 }
 
-WavBytes ImaBlocks(size_t blocks) {
+WavBytes ImaBlocks(size_t blocks, uint16_t channels) {
     WavBytes data;
     for (size_t b = 0; b < blocks; ++b) {
-        PutLe(data, 0, 2);
-        data.push_back(0);  // step index
-        data.push_back(0);
+        for (uint16_t c = 0; c < channels; ++c) {
+            PutLe(data, 0, 2);  // first sample
+            data.push_back(0);  // step index
+            data.push_back(0);
+        }
+        // Four bytes (eight samples) of each channel in turn.
         for (int i = 0; i < 252; ++i) {
             data.push_back((i / 2) % 2 == 0 ? 0x77 : 0xFF);
+            if (i % 4 == 3) {
+                data.insert(data.end(), 4 * (channels - 1), 0x00);
+            }
         }
     }
     return data;
 }
 
-WavFormat ImaFormat() {
+WavFormat ImaFormat(uint16_t channels) {
     WavBytes extra;
     PutLe(extra, 2, 2);
     PutLe(extra, 505, 2);
-    return {0x11, 1, 8000, 4, 256, extra};
+    return {0x11, channels, 8000, 4, static_cast<uint16_t>(256 * channels), extra};
 }
 
 WavBytes MsAdpcm(size_t blocks) {

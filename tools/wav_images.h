@@ -17,10 +17,11 @@ WavBytes PcmTone(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t rate, 
 // Companded square wave at 8 kHz: four samples high, four low, 1 kHz.
 WavBytes LawSquare(uint16_t tag, uint8_t high, uint8_t low, uint16_t channels, double seconds);
 
-// IMA ADPCM, mono, 8 kHz, 505 samples a block: nibbles that drive the signal
-// fully up for four samples and fully down for four, a 1 kHz square.
-WavFormat ImaFormat();
-WavBytes ImaBlocks(size_t blocks);
+// IMA ADPCM, 8 kHz, 505 frames a block: nibbles that drive the first
+// channel fully up for four samples and fully down for four, a 1 kHz square;
+// a second channel stays silent.
+WavFormat ImaFormat(uint16_t channels = 1);
+WavBytes ImaBlocks(size_t blocks, uint16_t channels = 1);
 
 // MS ADPCM, mono, 8 kHz, predictor 0, 500 samples a block: +7 and -8 steps,
 // a 1 kHz square.

@@ -137,6 +137,13 @@ TEST(WavDecoder, EveryEncodingGivesTheSameSamplesOnEverySystem) {
          3 * 505,
          {0, 11, 41, 104, 240},
          0},
+        {"ima adpcm stereo",
+         WavImage(ImaFormat(2), ImaBlocks(2, 2)),
+         2,
+         8000,
+         2 * 505,
+         {0, 0, 11, 0, 41, 0, 104, 0, 240, 0},
+         0},
         // Two header samples of 0, delta 16; nibbles 7, 7, -8 with the
         // first predictor pair (256, 0) and the delta growing as it adapts.
         {"ms adpcm mono", MsAdpcm(3), 1, 8000, 3 * 500, {0, 0, 112, 378, -350}, 0},
