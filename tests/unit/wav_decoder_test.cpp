@@ -1,6 +1,8 @@
 // The system's WAV decoder (SDL's on Linux, the portable parser with the
 // Audio Compression Manager on Windows), held to the same samples on both,
-// so that a file sounds the same whichever system plays it.
+// so that a file sounds the same whichever system plays it. The portable
+// parser runs it on Linux too, with SDL in the codec's place, under the
+// sanitizers.
 #include "platform/portable/wav_decoder.h"
 
 #include <gtest/gtest.h>
