@@ -19,6 +19,10 @@ namespace {
 
 // Source bytes handed to the codec at a time: whole blocks of about this.
 constexpr size_t kPieceBytes = 64 * 1024;
+// What a codec may say a piece decodes to before it is taken for nonsense:
+// four bytes a source byte (4-bit ADPCM to 16-bit) and a block's rounding.
+constexpr size_t kMostBytesPerSourceByte = 4;
+constexpr size_t kSizeSlackBytes = 4096;
 
 // The file's own header with the codec's bytes after it (an ADPCM
 // coefficient table), as WAVEFORMATEX lays them out.
@@ -45,7 +49,7 @@ bool ConvertPiece(HACMSTREAM stream, std::vector<uint8_t>& source, bool first, s
     DWORD outBytes = 0;
     if (acmStreamSize(stream, static_cast<DWORD>(source.size()), &outBytes,
                       ACM_STREAMSIZEF_SOURCE) != MMSYSERR_NOERROR ||
-        outBytes > source.size() * 4 + 4096) {
+        outBytes > source.size() * kMostBytesPerSourceByte + kSizeSlackBytes) {
         return false;
     }
     std::vector<uint8_t> out(std::max<DWORD>(outBytes, 1));
