@@ -226,6 +226,7 @@ bool ConvertPcmFrames(const WavLayout& layout, DecodedSound& made) {
 bool DecodeWavWith(const uint8_t* image, size_t length, DecodedSound& made, SystemCodec codec) {
     made = DecodedSound{};
     WavLayout layout;
+    // The Linux decoder's cap too: SDL takes an image's length as an int.
     if (length > INT32_MAX || !ParseWavImage(image, length, layout)) {
         return false;
     }
@@ -248,7 +249,7 @@ bool DecodeWavWith(const uint8_t* image, size_t length, DecodedSound& made, Syst
     decoded.blockAlign = static_cast<uint16_t>(layout.channels * 2);
     decoded.data = pcm.data();
     decoded.dataBytes = pcm.size();
-    return layout.channels * 2 <= UINT16_MAX && ConvertPcmFrames(decoded, made);
+    return ConvertPcmFrames(decoded, made);
 }
 
 void ReleaseWavFrames(DecodedSound& sound) {
