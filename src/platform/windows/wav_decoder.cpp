@@ -73,9 +73,10 @@ bool ConvertPiece(HACMSTREAM stream, std::vector<uint8_t>& source, bool first, s
 
 bool DecodeWithAcm(const WavLayout& file, size_t limit, std::vector<uint8_t>& pcm) {
     // G.711 expands each byte on its own, whatever the rate and channels,
-    // while the system's codec takes only a few rates (8, 11.025, 22.05 and
-    // 44.1 kHz) and at most two channels: it is shown the samples as mono
-    // 8 kHz, and what it makes is read back as the file's frames.
+    // while a system codec may take only the rates it lists (wine's: 8,
+    // 11.025, 22.05 and 44.1 kHz, at most two channels): it is shown the
+    // samples as mono 8 kHz, and what it makes is read back as the file's
+    // frames.
     WavLayout layout = file;
     if (file.encoding == kWavALaw || file.encoding == kWavMuLaw) {
         layout.channels = 1;
