@@ -99,3 +99,24 @@ constexpr int32_t kMaxPreparedImages = 16;
 // The default alert tone, played for an image that cannot be played.
 constexpr int32_t kAlertToneHz = 880;
 constexpr int32_t kAlertToneMs = 150;
+
+// The Windows sound device (WASAPI, shared mode, one event per period).
+// Where the engine's own minimum period cannot be asked for (before Windows
+// 10, and under wine 8, whose IAudioClient3 answers E_NOTIMPL), the stream
+// asks for this period.
+constexpr int32_t kWasapiFallbackPeriodMs = 10;
+// Frames queued ahead of the engine, in periods: one being played and one
+// ready. Wine hands out a buffer of three periods; filling it whole would
+// add a period between a play and its first frame, while one period ahead
+// left it starved (padding down to 0 in 5 s through PulseAudio).
+constexpr int32_t kWasapiPeriodsAhead = 2;
+// With no default device, or after the device failed, the service tries to
+// open one again this often (a new default device wakes it at once).
+constexpr int32_t kWasapiRetryMs = 500;
+// A stream that has not asked for frames for this long is taken for lost and
+// opened again (a sound server gone away need not say so).
+constexpr int32_t kWasapiStallMs = 1000;
+// Closing waits at most this long for the device's thread; one still busy
+// in the system then ends on its own (wine 8 takes 10 s to find it has no
+// sound driver, and a program ending need not wait for that).
+constexpr int32_t kWasapiCloseWaitMs = 500;
