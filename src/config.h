@@ -111,7 +111,8 @@ constexpr int32_t kWasapiFallbackPeriodMs = 10;
 // left it starved (padding down to 0 in 5 s through PulseAudio).
 constexpr int32_t kWasapiPeriodsAhead = 2;
 // With no default device, or after the device failed, the service tries to
-// open one again this often (a new default device wakes it at once).
+// open one again this often (a new default device wakes it at once; wine 8
+// tells of none, so there this is how a returning sound server is found).
 constexpr int32_t kWasapiRetryMs = 500;
 // A stream that has not asked for frames for this long is taken for lost and
 // opened again (a sound server gone away need not say so).
