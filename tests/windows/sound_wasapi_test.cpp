@@ -116,20 +116,24 @@ void Touch(const std::string& path) {
     CloseHandle(CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
 }
 
-// How many frames of the pattern the capture holds in order, unaltered, from
-// its first frame on.
+// How many frames of the pattern the capture holds in order and unaltered,
+// from its first frame on. Silence between them is passed over: a server
+// starved on a busy machine plays silence, then the frames it waited for.
 size_t PatternFramesIn(const std::string& capture) {
     std::vector<StereoFrame> frames(capture.size() / sizeof(StereoFrame));
     std::memcpy(frames.data(), capture.data(), frames.size() * sizeof(StereoFrame));
-    const StereoFrame first = FakePatternFrame(0);
-    size_t start = 0;
-    while (start < frames.size() && !(frames[start] == first)) {
-        ++start;
+    const StereoFrame silence{0, 0};
+    size_t at = 0;
+    while (at < frames.size() && !(frames[at] == FakePatternFrame(0))) {
+        ++at;
     }
     size_t matched = 0;
-    while (start + matched < frames.size() && matched < kFakePatternFrames &&
-           frames[start + matched] == FakePatternFrame(matched)) {
-        ++matched;
+    for (; at < frames.size() && matched < kFakePatternFrames; ++at) {
+        if (frames[at] == FakePatternFrame(matched)) {
+            ++matched;
+        } else if (!(frames[at] == silence)) {
+            break;
+        }
     }
     return matched;
 }
