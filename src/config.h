@@ -124,6 +124,5 @@ constexpr int32_t kWasapiRetryMs = 500;
 // opened again (a sound server gone away need not say so).
 constexpr int32_t kWasapiStallMs = 1000;
 // Closing waits at most this long for the device's thread; one still busy
-// in the system then ends on its own (wine 8 takes 10 s to find it has no
-// sound driver, and a program ending need not wait for that).
+// in the system then ends on its own, and a program ending need not wait.
 constexpr int32_t kWasapiCloseWaitMs = 500;

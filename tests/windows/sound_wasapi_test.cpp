@@ -7,7 +7,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
-#include <future>
 #include <string>
 #include <thread>
 #include <vector>
@@ -96,10 +95,17 @@ TEST(WasapiMixFormat, EachSampleKindGetsTheMixersSamplesExactly) {
 
 // Runs `call` on a thread of its own and says whether it returned in time.
 bool ReturnsWithin(std::chrono::milliseconds bound, void (*call)()) {
-    std::packaged_task<void()> task(call);
-    std::future<void> done = task.get_future();
-    std::thread(std::move(task)).detach();
-    return done.wait_for(bound) == std::future_status::ready;
+    const HANDLE thread = CreateThread(
+        nullptr, 0,
+        [](LPVOID body) -> DWORD {
+            reinterpret_cast<void (*)()>(body)();
+            return 0;
+        },
+        reinterpret_cast<LPVOID>(call), 0, nullptr);
+    const bool returned =
+        WaitForSingleObject(thread, static_cast<DWORD>(bound.count())) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    return returned;
 }
 
 // Where pulse_sound.sh wants the device's scenes played; "" without it.

@@ -27,8 +27,7 @@ SRWLOCK mixLock = SRWLOCK_INIT;
 
 // What a render thread shares with the rest; the thread frees it as it ends.
 // Closing never waits for that longer than kWasapiCloseWaitMs: a thread stuck
-// in the system (wine takes 10 s to find it has no sound driver) ends on its
-// own later, and touches nothing once told to stop.
+// in the system ends on its own later, and touches nothing once told to stop.
 struct RenderControl {
     HANDLE stop = nullptr;            // manual reset: set once, by CloseSoundDevice
     HANDLE defaultChanged = nullptr;  // auto reset: the default output changed
@@ -219,7 +218,9 @@ Ending Play(const RenderControl& control, Stream& stream) {
 
 IMMDeviceEnumerator* MakeEnumerator(DefaultOutputWatch& watch) {
     IMMDeviceEnumerator* enumerator = nullptr;
-    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_ALL,
+    // In-process only: asked for a local server as well, wine without a sound
+    // driver looks for one for 10 s before it fails.
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
                                 __uuidof(IMMDeviceEnumerator),
                                 reinterpret_cast<void**>(&enumerator)))) {
         return nullptr;
