@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "wav_images.h"
 #include "wav_writer.h"
 
 namespace {
@@ -135,7 +136,12 @@ bool WavSeeds(const std::string& folder) {
            WriteSeed(folder, "unknown_encoding", Wav(0x7777, 1, 22050, 16, tone)) &&
            WriteSeed(folder, "fmt_after_data", fmtAfterData) &&
            WriteSeed(folder, "odd_chunk_then_huge_list", oddChunk) &&
-           WriteSeed(folder, "random_bytes", randomBytes);
+           WriteSeed(folder, "random_bytes", randomBytes) &&
+           WriteSeed(folder, "good_pcm24_stereo", PcmTone(1, 24, 2, 8000, 0.004)) &&
+           WriteSeed(folder, "good_pcm32_5.1", PcmTone(1, 32, 6, 8000, 0.002)) &&
+           WriteSeed(folder, "good_mu_law", LawSquare(7, 0x80, 0x00, 2, 0.004)) &&
+           WriteSeed(folder, "good_ima_adpcm", WavImage(ImaFormat(), ImaBlocks(2))) &&
+           WriteSeed(folder, "good_ms_adpcm", MsAdpcm(2));
 }
 
 }  // namespace
@@ -148,6 +154,7 @@ int main(int argc, char** argv) {
     const std::string root = argv[1];
     mkdir(root.c_str(), 0755);
     const bool ok = ReportSeeds(root + "/report_decoding") &&
-                    ScriptSeeds(root + "/script_parser") && WavSeeds(root + "/wav_image");
+                    ScriptSeeds(root + "/script_parser") && WavSeeds(root + "/wav_image") &&
+                    WavSeeds(root + "/wav_decoder");
     return ok ? 0 : 1;
 }

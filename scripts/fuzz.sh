@@ -21,7 +21,7 @@ rm -rf "$dir/seeds"
 "$dir/make_fuzz_seeds" "$dir/seeds" || { echo "fuzz seeds: cannot be made"; exit 1; }
 
 failed=0
-for target in report_decoding script_parser wav_image; do
+for target in report_decoding script_parser wav_image wav_decoder; do
     # Each run starts from the seeds alone: a corpus grown over many runs
     # would spend the time budget replaying itself.
     corpus="$dir/corpus/$target"
@@ -30,7 +30,7 @@ for target in report_decoding script_parser wav_image; do
     log="$dir/$target.log"
     # New inputs go to the first folder; the seeds are only read.
     max_len=4096
-    [ "$target" = wav_image ] && max_len=65536
+    case $target in wav_image | wav_decoder) max_len=65536 ;; esac
     if (cd "$dir" && "./fuzz_$target" -max_total_time="$seconds" -max_len="$max_len" \
             -print_final_stats=1 "corpus/$target" "seeds/$target") >"$log" 2>&1; then
         runs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")

@@ -9,7 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <numbers>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -18,6 +17,7 @@
 #include "config.h"
 #include "platform/sound.h"
 #include "read_file.h"
+#include "wav_images.h"
 #include "wav_writer.h"
 
 namespace {
@@ -25,92 +25,6 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 constexpr double kToneHz = 1000;
-
-// A PCM or float tone of `seconds`, the same in every channel.
-Bytes PcmTone(uint16_t tag, uint16_t bits, uint16_t channels, uint32_t rate, double seconds,
-              double hz = kToneHz) {
-    Bytes data;
-    const auto frames = static_cast<size_t>(seconds * rate);
-    for (size_t i = 0; i < frames; ++i) {
-        const double v = 0.6 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(i) / rate);
-        for (uint16_t c = 0; c < channels; ++c) {
-            if (tag == 3) {
-                float f = static_cast<float>(v);
-                uint32_t u = 0;
-                std::memcpy(&u, &f, 4);
-                PutLe(data, u, 4);
-            } else if (bits == 8) {
-                data.push_back(static_cast<uint8_t>(128 + std::lround(v * 127)));
-            } else {
-                const auto s = static_cast<int32_t>(std::lround(v * 2147483647.0));
-                for (int byte = 4 - bits / 8; byte < 4; ++byte) {
-                    data.push_back(static_cast<uint8_t>(static_cast<uint32_t>(s) >> (8 * byte)));
-                }
-            }
-        }
-    }
-    const auto align = static_cast<uint16_t>(channels * bits / 8);
-    return WavImage({tag, channels, rate, bits, align, {}}, data);
-}
-
-// Companded square wave at 8 kHz: four samples high, four low, 1 kHz.
-Bytes LawSquare(uint16_t tag, uint8_t high, uint8_t low, uint16_t channels, double seconds) {
-    Bytes data;
-    for (size_t i = 0; i < static_cast<size_t>(seconds * 8000); ++i) {
-        for (uint16_t c = 0; c < channels; ++c) {
-            data.push_back(i % 8 < 4 ? high : low);
-        }
-    }
-    return WavImage({tag, channels, 8000, 8, channels, {}}, data);
-}
-
-// IMA ADPCM, mono, 8 kHz: nibbles that drive the signal fully up for four
-// samples and fully down for four, a 1 kHz square. 505 samples per block.
-Bytes ImaBlocks(size_t blocks) {
-    Bytes data;
-    for (size_t b = 0; b < blocks; ++b) {
-        PutLe(data, 0, 2);
-        data.push_back(0);  // step index
-        data.push_back(0);
-        for (int i = 0; i < 252; ++i) {
-            data.push_back((i / 2) % 2 == 0 ? 0x77 : 0xFF);
-        }
-    }
-    return data;
-}
-
-WavFormat ImaFormat() {
-    Bytes extra;
-    PutLe(extra, 2, 2);
-    PutLe(extra, 505, 2);
-    return {0x11, 1, 8000, 4, 256, extra};
-}
-
-// MS ADPCM, mono, 8 kHz, predictor 0: +7 and -8 steps, a 1 kHz square.
-Bytes MsAdpcm(size_t blocks) {
-    Bytes extra;
-    PutLe(extra, 32, 2);
-    PutLe(extra, 500, 2);  // samples per block: (256 - 7) * 2 + 2
-    PutLe(extra, 7, 2);
-    const int16_t coefficients[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
-                                        {240, 0}, {460, -208}, {392, -232}};
-    for (const auto& pair : coefficients) {
-        PutLe(extra, static_cast<uint16_t>(pair[0]), 2);
-        PutLe(extra, static_cast<uint16_t>(pair[1]), 2);
-    }
-    Bytes data;
-    for (size_t b = 0; b < blocks; ++b) {
-        data.push_back(0);   // predictor
-        PutLe(data, 16, 2);  // delta
-        PutLe(data, 0, 2);
-        PutLe(data, 0, 2);
-        for (int i = 0; i < 249; ++i) {
-            // Each byte is two samples; two bytes up, two down.
-            data.push_back(((i + 1) / 2) % 2 == 0 ? 0x77 : 0x88);
-        }
-    }
-    return WavImage({2, 1, 8000, 4, 256, extra}, data);
-}
 
 // Plays through the disk driver and returns the left channel of what the
 // device was handed. `plays` runs with the device writing in real time.
