@@ -15,6 +15,18 @@ start_private_pulse() {
   export PULSE_STATE_PATH=$pulse_dir/state PULSE_SERVER=unix:$pulse_dir/pulse/native
   pulse_log=$pulse_dir/server.log
   export GLOWBRAND_PULSE_LOG=$pulse_log
+  launch_private_pulse
+}
+
+# Kills the server outright, as a crash would, and after `$1` seconds starts
+# it again at the same address: for clients that must live through that.
+restart_private_pulse() {
+  kill -KILL "$pulse_pid" 2>/dev/null && wait "$pulse_pid" 2>/dev/null
+  sleep "$1"
+  launch_private_pulse
+}
+
+launch_private_pulse() {
   pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
     --log-level=debug --log-target="file:$pulse_log" \
     -L "module-native-protocol-unix auth-anonymous=1" \

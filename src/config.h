@@ -99,3 +99,30 @@ constexpr int32_t kMaxPreparedImages = 16;
 // The default alert tone, played for an image that cannot be played.
 constexpr int32_t kAlertToneHz = 880;
 constexpr int32_t kAlertToneMs = 150;
+
+// The Windows sound device (WASAPI, shared mode, one event per period).
+// Where the engine's own minimum period cannot be asked for (before Windows
+// 10, and under wine 8, whose IAudioClient3 answers E_NOTIMPL), the stream
+// asks for this period.
+constexpr int32_t kWasapiFallbackPeriodMs = 10;
+// Frames queued ahead of the engine, in periods, at most (the buffer may be
+// shorter). Wine hands out three periods' buffer for 10 ms. Call to first
+// frame recorded through a private PulseAudio on a loaded two-core machine
+// (load 3-5), ten calls a run, six runs each:
+//   ahead   most calls   latest      server underruns a run
+//   2       7-33 ms      61-130 ms   0-10 (one such late call in 4 runs of 6)
+//   3       15-36 ms     36 ms       0-6
+// Two periods save about 10 ms while all is well, but leave wine's feed to
+// the server starved under load, and a starved server plays a swing 100 ms
+// late; three did not.
+constexpr int32_t kWasapiPeriodsAhead = 3;
+// With no default device, or after the device failed, the service tries to
+// open one again this often (a new default device wakes it at once; wine 8
+// tells of none, so there this is how a returning sound server is found).
+constexpr int32_t kWasapiRetryMs = 500;
+// A stream that has not asked for frames for this long is taken for lost and
+// opened again (a sound server gone away need not say so).
+constexpr int32_t kWasapiStallMs = 1000;
+// Closing waits at most this long for the device's thread; one still busy
+// in the system then ends on its own, and a program ending need not wait.
+constexpr int32_t kWasapiCloseWaitMs = 500;

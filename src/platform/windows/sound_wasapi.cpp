@@ -1,0 +1,323 @@
+// The sound device on WASAPI, in shared mode and the device's own mix format:
+// a render thread of its own, woken by the engine once a period, keeps
+// kWasapiPeriodsAhead periods of the mixer's frames queued. The thread owns
+// every COM object; it opens the default output, plays until that fails or
+// the default changes, then opens whatever is the default then. With no
+// device it waits and tries again: sound is never the reason the program
+// stops or prints.
+#include <windows.h>
+
+#include "platform/portable/sound_device.h"
+// clang-format off: these need windows.h first
+#include <audioclient.h>
+#include <avrt.h>
+#include <mmdeviceapi.h>
+// clang-format on
+
+#include <algorithm>
+#include <vector>
+
+#include "config.h"
+#include "platform/portable/sound_mixer.h"
+#include "platform/windows/mix_format.h"
+
+namespace {
+
+SRWLOCK mixLock = SRWLOCK_INIT;
+
+// What a render thread shares with the rest; the thread frees it as it ends.
+// Closing never waits for that longer than kWasapiCloseWaitMs: a thread stuck
+// in the system ends on its own later, and touches nothing once told to stop.
+struct RenderControl {
+    HANDLE stop = nullptr;            // manual reset: set once, by CloseSoundDevice
+    HANDLE defaultChanged = nullptr;  // auto reset: the default output changed
+};
+
+HANDLE renderThread = nullptr;
+RenderControl* control = nullptr;  // of renderThread, while it runs
+
+template <typename T>
+void ReleaseCom(T*& object) {
+    if (object != nullptr) {
+        object->Release();
+        object = nullptr;
+    }
+}
+
+// Told by the system of changes to its audio endpoints; only a new default
+// output matters here.
+class DefaultOutputWatch : public IMMNotificationClient {
+public:
+    explicit DefaultOutputWatch(HANDLE changed) : changed_(changed) {}
+    // Lives on the thread's stack, as long as the thread does.
+    ULONG STDMETHODCALLTYPE AddRef() override {
+        return 1;
+    }
+    ULONG STDMETHODCALLTYPE Release() override {
+        return 1;
+    }
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** object) override {
+        if (IsEqualIID(id, __uuidof(IUnknown)) || IsEqualIID(id, __uuidof(IMMNotificationClient))) {
+            *object = static_cast<IMMNotificationClient*>(this);
+            return S_OK;
+        }
+        *object = nullptr;
+        return E_NOINTERFACE;
+    }
+    HRESULT STDMETHODCALLTYPE OnDefaultDeviceChanged(EDataFlow flow, ERole role, LPCWSTR) override {
+        if (flow == eRender && role == eConsole) {
+            SetEvent(changed_);
+        }
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceStateChanged(LPCWSTR, DWORD) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceAdded(LPCWSTR) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnDeviceRemoved(LPCWSTR) override {
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE OnPropertyValueChanged(LPCWSTR, const PROPERTYKEY) override {
+        return S_OK;
+    }
+
+private:
+    HANDLE changed_;
+};
+
+struct Stream {
+    IMMDevice* device = nullptr;
+    IAudioClient* client = nullptr;
+    IAudioRenderClient* render = nullptr;
+    HANDLE periodDue = nullptr;
+    MixLayout layout;
+    UINT32 periodFrames = 0;
+    UINT32 framesAhead = 0;
+    std::vector<int16_t> mixed;  // stereo, framesAhead frames
+};
+
+enum class Ending { Stopped, DefaultChanged, Failed };
+
+// The engine's shortest period where the system lets a stream ask for it,
+// its default otherwise.
+bool InitializeClient(Stream& stream, const WAVEFORMATEX& format) {
+    IAudioClient3* client3 = nullptr;
+    if (SUCCEEDED(stream.client->QueryInterface(__uuidof(IAudioClient3),
+                                                reinterpret_cast<void**>(&client3)))) {
+        UINT32 defaultFrames = 0;
+        UINT32 fundamentalFrames = 0;
+        UINT32 minFrames = 0;
+        UINT32 maxFrames = 0;
+        const bool initialized =
+            SUCCEEDED(client3->GetSharedModeEnginePeriod(
+                &format, &defaultFrames, &fundamentalFrames, &minFrames, &maxFrames)) &&
+            minFrames > 0 &&
+            SUCCEEDED(client3->InitializeSharedAudioStream(AUDCLNT_STREAMFLAGS_EVENTCALLBACK,
+                                                           minFrames, &format, nullptr));
+        ReleaseCom(client3);
+        if (initialized) {
+            stream.periodFrames = minFrames;
+            return true;
+        }
+    }
+    const REFERENCE_TIME period = REFERENCE_TIME{kWasapiFallbackPeriodMs} * 10'000;  // 100 ns units
+    if (FAILED(stream.client->Initialize(AUDCLNT_SHAREMODE_SHARED,
+                                         AUDCLNT_STREAMFLAGS_EVENTCALLBACK, period, 0, &format,
+                                         nullptr))) {
+        return false;
+    }
+    stream.periodFrames = static_cast<UINT32>(stream.layout.rate * kWasapiFallbackPeriodMs / 1000);
+    return true;
+}
+
+// Tops the queue up to framesAhead with the mixer's next frames.
+bool Fill(Stream& stream) {
+    UINT32 padding = 0;
+    if (FAILED(stream.client->GetCurrentPadding(&padding))) {
+        return false;
+    }
+    if (padding >= stream.framesAhead) {
+        return true;
+    }
+    const UINT32 frames = stream.framesAhead - padding;
+    BYTE* data = nullptr;
+    if (FAILED(stream.render->GetBuffer(frames, &data))) {
+        return false;
+    }
+    LockSoundDevice();
+    MixSound(stream.mixed.data(), frames, stream.layout.rate);
+    UnlockSoundDevice();
+    ConvertMixFrames(stream.mixed.data(), frames, stream.layout, data);
+    return SUCCEEDED(stream.render->ReleaseBuffer(frames, 0));
+}
+
+void CloseStream(Stream& stream) {
+    if (stream.client != nullptr) {
+        stream.client->Stop();
+    }
+    ReleaseCom(stream.render);
+    ReleaseCom(stream.client);
+    ReleaseCom(stream.device);
+    if (stream.periodDue != nullptr) {
+        CloseHandle(stream.periodDue);
+        stream.periodDue = nullptr;
+    }
+}
+
+// Opens the default output and starts it with its queue already full, so
+// that its first period is the mixer's.
+bool OpenStream(IMMDeviceEnumerator& enumerator, HANDLE stop, Stream& stream) {
+    if (FAILED(enumerator.GetDefaultAudioEndpoint(eRender, eConsole, &stream.device)) ||
+        FAILED(stream.device->Activate(__uuidof(IAudioClient), CLSCTX_ALL, nullptr,
+                                       reinterpret_cast<void**>(&stream.client)))) {
+        return false;
+    }
+    WAVEFORMATEX* format = nullptr;
+    if (FAILED(stream.client->GetMixFormat(&format))) {
+        return false;
+    }
+    const bool initialized =
+        ReadMixLayout(*format, stream.layout) && InitializeClient(stream, *format);
+    CoTaskMemFree(format);
+    UINT32 bufferFrames = 0;
+    stream.periodDue = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (!initialized || stream.periodDue == nullptr ||
+        FAILED(stream.client->SetEventHandle(stream.periodDue)) ||
+        FAILED(stream.client->GetBufferSize(&bufferFrames)) ||
+        FAILED(stream.client->GetService(__uuidof(IAudioRenderClient),
+                                         reinterpret_cast<void**>(&stream.render)))) {
+        return false;
+    }
+    stream.framesAhead =
+        std::min(bufferFrames, stream.periodFrames * static_cast<UINT32>(kWasapiPeriodsAhead));
+    stream.mixed.assign(static_cast<size_t>(stream.framesAhead) * 2, 0);
+    return WaitForSingleObject(stop, 0) != WAIT_OBJECT_0 && Fill(stream) &&
+           SUCCEEDED(stream.client->Start());
+}
+
+Ending Play(const RenderControl& control, Stream& stream) {
+    const HANDLE waits[] = {control.stop, control.defaultChanged, stream.periodDue};
+    for (;;) {
+        switch (WaitForMultipleObjects(3, waits, FALSE, kWasapiStallMs)) {
+            case WAIT_OBJECT_0:
+                return Ending::Stopped;
+            case WAIT_OBJECT_0 + 1:
+                return Ending::DefaultChanged;
+            case WAIT_OBJECT_0 + 2:
+                if (!Fill(stream)) {
+                    return Ending::Failed;  // the device went away, or the audio service
+                }
+                break;
+            default:
+                return Ending::Failed;  // stalled
+        }
+    }
+}
+
+IMMDeviceEnumerator* MakeEnumerator(DefaultOutputWatch& watch) {
+    IMMDeviceEnumerator* enumerator = nullptr;
+    // In-process only: asked for a local server as well, wine without a sound
+    // driver looks for one for 10 s before it fails.
+    if (FAILED(CoCreateInstance(__uuidof(MMDeviceEnumerator), nullptr, CLSCTX_INPROC_SERVER,
+                                __uuidof(IMMDeviceEnumerator),
+                                reinterpret_cast<void**>(&enumerator)))) {
+        return nullptr;
+    }
+    enumerator->RegisterEndpointNotificationCallback(&watch);
+    return enumerator;
+}
+
+void DropEnumerator(IMMDeviceEnumerator*& enumerator, DefaultOutputWatch& watch) {
+    if (enumerator != nullptr) {
+        enumerator->UnregisterEndpointNotificationCallback(&watch);
+        ReleaseCom(enumerator);
+    }
+}
+
+DWORD WINAPI Render(LPVOID parameter) {
+    RenderControl* const control = static_cast<RenderControl*>(parameter);
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    DWORD taskIndex = 0;
+    const HANDLE task = AvSetMmThreadCharacteristicsW(L"Pro Audio", &taskIndex);
+    DefaultOutputWatch watch(control->defaultChanged);
+    IMMDeviceEnumerator* enumerator = nullptr;
+    for (;;) {
+        if (enumerator == nullptr) {
+            enumerator = MakeEnumerator(watch);
+        }
+        Stream stream;
+        const bool opened = enumerator != nullptr && OpenStream(*enumerator, control->stop, stream);
+        const Ending ending = opened ? Play(*control, stream) : Ending::Failed;
+        CloseStream(stream);
+        if (!opened) {
+            DropEnumerator(enumerator, watch);  // the audio service may have restarted
+        }
+        if (ending == Ending::Stopped) {
+            break;
+        }
+        if (ending == Ending::Failed) {
+            const HANDLE waits[] = {control->stop, control->defaultChanged};
+            if (WaitForMultipleObjects(2, waits, FALSE, kWasapiRetryMs) == WAIT_OBJECT_0) {
+                break;
+            }
+        }
+    }
+    DropEnumerator(enumerator, watch);
+    if (task != nullptr) {
+        AvRevertMmThreadCharacteristics(task);
+    }
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    CloseHandle(control->stop);
+    CloseHandle(control->defaultChanged);
+    delete control;
+    return 0;
+}
+
+}  // namespace
+
+bool OpenSoundDevice() {
+    if (renderThread != nullptr) {
+        return true;
+    }
+    auto* made = new RenderControl;
+    made->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    made->defaultChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    if (made->stop != nullptr && made->defaultChanged != nullptr) {
+        renderThread = CreateThread(nullptr, 0, Render, made, 0, nullptr);
+    }
+    if (renderThread == nullptr) {
+        if (made->stop != nullptr) {
+            CloseHandle(made->stop);
+        }
+        if (made->defaultChanged != nullptr) {
+            CloseHandle(made->defaultChanged);
+        }
+        delete made;
+        return false;
+    }
+    control = made;
+    return true;
+}
+
+void CloseSoundDevice() {
+    if (renderThread == nullptr) {
+        return;
+    }
+    SetEvent(control->stop);  // the thread frees control, but not before this
+    WaitForSingleObject(renderThread, kWasapiCloseWaitMs);
+    CloseHandle(renderThread);
+    renderThread = nullptr;
+    control = nullptr;
+}
+
+void LockSoundDevice() {
+    AcquireSRWLockExclusive(&mixLock);
+}
+
+void UnlockSoundDevice() {
+    ReleaseSRWLockExclusive(&mixLock);
+}

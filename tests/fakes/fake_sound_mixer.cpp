@@ -1,0 +1,46 @@
+#include "fake_sound_mixer.h"
+
+#include <atomic>
+
+#include "platform/portable/sound_device.h"
+#include "platform/portable/sound_mixer.h"
+
+namespace {
+
+size_t patternAt = kFakePatternFrames;  // under the device lock
+std::atomic<size_t> mixedFrames{0};
+std::atomic<int32_t> mixRate{0};
+
+}  // namespace
+
+StereoFrame FakePatternFrame(size_t index) {
+    const uint32_t hash = static_cast<uint32_t>(index) * 2654435761u;
+    return {static_cast<int16_t>(index + 1), static_cast<int16_t>(hash >> 16)};
+}
+
+void StartFakePattern() {
+    LockSoundDevice();
+    patternAt = 0;
+    UnlockSoundDevice();
+}
+
+size_t FakeMixedFrames() {
+    return mixedFrames.load();
+}
+
+int32_t FakeMixRate() {
+    return mixRate.load();
+}
+
+void MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
+    for (size_t i = 0; i < frames; ++i) {
+        StereoFrame frame{0, 0};
+        if (patternAt < kFakePatternFrames) {
+            frame = FakePatternFrame(patternAt++);
+        }
+        out[i * 2] = frame.left;
+        out[i * 2 + 1] = frame.right;
+    }
+    mixedFrames += frames;
+    mixRate = deviceRate;
+}
