@@ -319,8 +319,14 @@ void CloseSound() {
         CloseSoundDevice();
         deviceOpen = false;
     }
+    // Under the lock, and with nothing left to play: a device thread that
+    // outlived its close must not mix what is freed here.
+    LockSoundDevice();
     for (PreparedSound& entry : prepared) {
         Release(entry);
     }
+    playingEntry = -1;
+    playingRequest = request.load();
+    UnlockSoundDevice();
     nextReplaced = 0;
 }
