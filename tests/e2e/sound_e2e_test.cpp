@@ -162,8 +162,11 @@ struct Listening {
     bool alignedToBuffers;  // frame 0 of the capture is a buffer's first
     double slackMs;         // the path's own buffering beyond the program's
     std::string script = kFourTones;
-    // The sound server's underruns so far, where it counts them: after one,
-    // a recording of its monitor cannot show the cut-offs (PulseUnderruns).
+    double firstPressMs = 1000;  // the script's presses, on its clock
+    double lastPressMs = 4500;
+    // The sound server's underruns so far, where it counts them: after one
+    // while the tones play, a recording of its monitor cannot show the
+    // cut-offs (PulseUnderruns).
     std::function<int()> underruns = [] { return 0; };
 };
 
@@ -186,7 +189,10 @@ void HearFourTones(const Listening& how) {
 
     SessionResult session;
     std::atomic<bool> done{false};
-    const int underrunsBefore = how.underruns();
+    // Counted from shortly before the first press to shortly after the
+    // last: the stream's start and close are the server's underruns too.
+    int underrunsAtFirst = -1;
+    int underrunsAfterLast = -1;
     std::thread runner([&] {
         session = RunScripted(how.script, options);
         done = true;
@@ -208,12 +214,17 @@ void HearFourTones(const Listening& how) {
             for (size_t i = lines.size(); i < times.size(); ++i) {
                 lines.push_back({now, times[i]});
             }
+            if (underrunsAtFirst < 0 && !times.empty() && times.back() >= how.firstPressMs - 500) {
+                underrunsAtFirst = how.underruns();
+            }
+            if (underrunsAfterLast < 0 && !times.empty() && times.back() >= how.lastPressMs + 500) {
+                underrunsAfterLast = how.underruns();
+            }
         }
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     runner.join();
-    // Closing the stream at the end is one underrun of its own.
-    const int underruns = std::max(0, how.underruns() - underrunsBefore - 1);
+    const int underruns = underrunsAfterLast - underrunsAtFirst;
     const std::string raw = ReadFile(how.capture);
     const std::string log = ReadFile(hidLog);
     std::filesystem::remove_all(scratch);
@@ -222,6 +233,8 @@ void HearFourTones(const Listening& how) {
     EXPECT_EQ(session.err, "") << "nothing but the banner reaches the console";
     ASSERT_GT(lines.size(), 10u);
     ASSERT_GT(sizes.size(), 10u);
+    ASSERT_GE(underrunsAtFirst, 0) << "the session ended before its presses";
+    ASSERT_GE(underrunsAfterLast, 0) << "the session ended before its presses";
 
     // The log's clock on the test's: each line is seen at or after its time.
     double logOffset = 1e300;
@@ -459,6 +472,8 @@ void HearFourTonesThroughPulse(Listening how) {
             "5600-5610/10 31 00 00 ff 80 80\n"
             "6500-6510/10 31 00 08 80 80 9a\n"
             "7500-11000/10 31 00 80 80 80 9a\n";
+        how.firstPressMs = 3000;
+        how.lastPressMs = 6500;
         HearFourTones(how);
     }
     kill(recorder, SIGTERM);
