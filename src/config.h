@@ -106,16 +106,25 @@ constexpr int32_t kAlertToneMs = 150;
 // asks for this period.
 constexpr int32_t kWasapiFallbackPeriodMs = 10;
 // Frames queued ahead of the engine, in periods, at most (the buffer may be
-// shorter). Wine hands out three periods' buffer for 10 ms. Call to first
-// frame recorded through a private PulseAudio on a loaded two-core machine
-// (load 3-5), ten calls a run, six runs each:
-//   ahead   most calls   latest      server underruns a run
-//   2       7-33 ms      61-130 ms   0-10 (one such late call in 4 runs of 6)
-//   3       15-36 ms     36 ms       0-6
-// Two periods save about 10 ms while all is well, but leave wine's feed to
-// the server starved under load, and a starved server plays a swing 100 ms
-// late; three did not.
-constexpr int32_t kWasapiPeriodsAhead = 3;
+// shorter). Wine hands out three periods' buffer for 10 ms. Report to first
+// frame recorded through a private PulseAudio under wine on a loaded
+// two-core machine, four sounds a run, ten runs each:
+//   ahead   restarts (below)   sounds      runs within 35 ms
+//   3       none               20-36 ms    8 of 10
+//   2       in quiet           4-32 ms     10 of 10
+// Without the restarts, two periods left wine's feed to the server starved
+// under load, and each underrun left every later sound later still.
+constexpr int32_t kWasapiPeriodsAhead = 2;
+// A sound server that ran dry may leave all later sound late for good: wine's
+// PulseAudio driver pads the gap with silence and holds back what the server
+// would not take, up to twice its buffer (60 ms), unseen in the padding. So
+// while nothing but quiet is queued the device drops its queue and starts
+// again, when its thread wakes this long after its last period (half a
+// period late: the server may have run dry) ...
+constexpr int32_t kWasapiLateWakeMs = 15;
+// ... and after each stretch of this long a quiet, so that a backlog built up
+// unseen is gone before the next sound.
+constexpr int32_t kWasapiQuietRestartMs = 250;
 // With no default device, or after the device failed, the service tries to
 // open one again this often (a new default device wakes it at once; wine 8
 // tells of none, so there this is how a returning sound server is found).

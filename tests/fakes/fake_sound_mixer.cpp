@@ -32,7 +32,8 @@ int32_t FakeMixRate() {
     return mixRate.load();
 }
 
-void MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
+bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
+    const bool sounded = patternAt < kFakePatternFrames;
     for (size_t i = 0; i < frames; ++i) {
         StereoFrame frame{0, 0};
         if (patternAt < kFakePatternFrames) {
@@ -43,4 +44,5 @@ void MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
     }
     mixedFrames += frames;
     mixRate = deviceRate;
+    return sounded;
 }

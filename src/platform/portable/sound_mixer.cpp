@@ -228,7 +228,7 @@ void CloseAtExit() {
 
 }  // namespace
 
-void MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
+bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
     const uint64_t latest = request.load(std::memory_order_acquire);
     std::memset(out, 0, frames * 2 * sizeof(int16_t));
 
@@ -242,6 +242,7 @@ void MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
         playingPosition = 0;
     }
 
+    bool sounded = false;
     float frame[2];
     if (playingEntry >= 0) {
         const DecodedSound& sound = prepared[playingEntry].sound;
@@ -250,6 +251,7 @@ void MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
             out[i * 2] = ToSample(frame[0]);
             out[i * 2 + 1] = ToSample(frame[1]);
             playingPosition += step;
+            sounded = true;
         }
     }
 
@@ -263,8 +265,10 @@ void MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
             out[i * 2] = ToSample(out[i * 2] + gain * frame[0]);
             out[i * 2 + 1] = ToSample(out[i * 2 + 1] + gain * frame[1]);
             fadingPosition += step;
+            sounded = true;
         }
     }
+    return sounded;
 }
 
 void PrepareWavImageAhead(const uint8_t* image, size_t length) {

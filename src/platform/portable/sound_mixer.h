@@ -10,5 +10,6 @@
 // Writes the next `frames` stereo 16-bit frames at `deviceRate` frames per
 // second into `out`: the sound playing, resampled from its own rate (cubic),
 // and the first frames of a sound just cut off, fading out under it. Called
-// by the device's thread with the device lock held; never blocks.
-void MixSound(int16_t* out, size_t frames, int32_t deviceRate);
+// by the device's thread with the device lock held; never blocks. True when
+// any of those frames were a sound's, false when all were silence.
+bool MixSound(int16_t* out, size_t frames, int32_t deviceRate);

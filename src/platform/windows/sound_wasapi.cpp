@@ -96,6 +96,8 @@ struct Stream {
     UINT32 periodFrames = 0;
     UINT32 framesAhead = 0;
     std::vector<int16_t> mixed;  // stereo, framesAhead frames
+    int64_t quietFrames = 0;     // mixed since the last sound's frame
+    LONGLONG lastWake = 0;       // performance counter, at the last period's wake
 };
 
 enum class Ending { Stopped, DefaultChanged, Failed };
@@ -147,8 +149,9 @@ bool Fill(Stream& stream) {
         return false;
     }
     LockSoundDevice();
-    MixSound(stream.mixed.data(), frames, stream.layout.rate);
+    const bool sounded = MixSound(stream.mixed.data(), frames, stream.layout.rate);
     UnlockSoundDevice();
+    stream.quietFrames = sounded ? 0 : stream.quietFrames + frames;
     ConvertMixFrames(stream.mixed.data(), frames, stream.layout, data);
     return SUCCEEDED(stream.render->ReleaseBuffer(frames, 0));
 }
@@ -197,7 +200,41 @@ bool OpenStream(IMMDeviceEnumerator& enumerator, HANDLE stop, Stream& stream) {
            SUCCEEDED(stream.client->Start());
 }
 
+// Drops all that is queued, in the engine and below it, and starts again
+// with a full queue. A sound server that ran dry can leave every later frame
+// that much late for good (wine's PulseAudio driver pads the gap with
+// silence and keeps what it could not pass on), and only a reset clears it.
+bool Restart(Stream& stream) {
+    stream.quietFrames = 0;
+    return SUCCEEDED(stream.client->Stop()) && SUCCEEDED(stream.client->Reset()) && Fill(stream) &&
+           SUCCEEDED(stream.client->Start());
+}
+
+LONGLONG Now() {
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+// After a late wake the server may have run dry, so the queue is dropped;
+// so it is after each long stretch of quiet, as an underrun need not come
+// with a late wake. Only while all that is queued is quiet: a sound's frames
+// are never dropped, and the next sound starts with no backlog before it.
+bool Refill(Stream& stream, LONGLONG ticksPerSecond) {
+    const LONGLONG now = Now();
+    const bool late =
+        stream.lastWake != 0 && (now - stream.lastWake) * 1000 > ticksPerSecond * kWasapiLateWakeMs;
+    const bool queueQuiet = stream.quietFrames >= stream.framesAhead;
+    const bool longQuiet =
+        stream.quietFrames * 1000 >= int64_t{stream.layout.rate} * kWasapiQuietRestartMs;
+    const bool filled = (late && queueQuiet) || longQuiet ? Restart(stream) : Fill(stream);
+    stream.lastWake = Now();  // the restart's own time is no lateness
+    return filled;
+}
+
 Ending Play(const RenderControl& control, Stream& stream) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
     const HANDLE waits[] = {control.stop, control.defaultChanged, stream.periodDue};
     for (;;) {
         switch (WaitForMultipleObjects(3, waits, FALSE, kWasapiStallMs)) {
@@ -206,7 +243,7 @@ Ending Play(const RenderControl& control, Stream& stream) {
             case WAIT_OBJECT_0 + 1:
                 return Ending::DefaultChanged;
             case WAIT_OBJECT_0 + 2:
-                if (!Fill(stream)) {
+                if (!Refill(stream, frequency.QuadPart)) {
                     return Ending::Failed;  // the device went away, or the audio service
                 }
                 break;
