@@ -108,12 +108,13 @@ constexpr int32_t kWasapiFallbackPeriodMs = 10;
 // Frames queued ahead of the engine, in periods, at most (the buffer may be
 // shorter). Wine hands out three periods' buffer for 10 ms. Report to first
 // frame recorded through a private PulseAudio under wine on a loaded
-// two-core machine, four sounds a run, ten runs each:
+// two-core machine, four sounds a run:
 //   ahead   restarts (below)   sounds      runs within 35 ms
 //   3       none               20-36 ms    8 of 10
-//   2       in quiet           4-32 ms     10 of 10
-// Without the restarts, two periods left wine's feed to the server starved
-// under load, and each underrun left every later sound later still.
+//   2       in quiet           4-38 ms     26 of 28
+// The late ones followed an underrun while a sound played on, which only the
+// next quiet clears. Without the restarts, two periods left wine's feed to the
+// server starved under load, and each underrun left every later sound later.
 constexpr int32_t kWasapiPeriodsAhead = 2;
 // A sound server that ran dry may leave all later sound late for good: wine's
 // PulseAudio driver pads the gap with silence and holds back what the server
