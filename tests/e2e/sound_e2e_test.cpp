@@ -168,6 +168,10 @@ struct Listening {
     // while the tones play, a recording of its monitor cannot show the
     // cut-offs (PulseUnderruns).
     std::function<int()> underruns = [] { return 0; };
+    // How much later than the bound a sound may come once the server has run
+    // dry while the tones play, where the path cannot catch up until it falls
+    // quiet again.
+    double lateAfterUnderrunMs = 0;
 };
 
 // Plays the four tones and checks each one against the report that caused
@@ -346,7 +350,8 @@ void HearFourTones(const Listening& how) {
                     kNames[tone], causes[i], outMs, latency);
         // 1 ms for the clocks' own error: a poll every 0.2 ms, and the fit.
         EXPECT_GT(latency, -1.0) << kNames[tone];
-        EXPECT_LT(latency, kBufferMs + iterationMs + how.slackMs + 1.0) << kNames[tone];
+        const double late = underruns > 0 ? how.lateAfterUnderrunMs : 0;
+        EXPECT_LT(latency, kBufferMs + iterationMs + how.slackMs + late + 1.0) << kNames[tone];
 
         // Played from its first frame: once the old tone has faded the
         // samples are the file's own, from phase 0.
@@ -374,8 +379,8 @@ void HearFourTones(const Listening& how) {
     if (underruns > 0) {
         std::printf(
             "the server underran %d times: sounds it played again were left out and "
-            "the cut-offs were not checked\n",
-            underruns);
+            "the cut-offs were not checked; the bound allowed %.0f ms more\n",
+            underruns, how.lateAfterUnderrunMs);
     }
 }
 
@@ -452,7 +457,7 @@ void HearFourTonesThroughPulse(Listening how) {
     // parec takes about a second before its first data: the program starts
     // once the recording has begun.
     std::error_code error;
-    for (int waited = 0; waited < 5000 && std::filesystem::file_size(capture, error) == 0;
+    for (int waited = 0; waited < 15000 && std::filesystem::file_size(capture, error) == 0;
          waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
@@ -504,6 +509,11 @@ TEST(SoundEndToEnd, UnderWineThroughAPulseAudioServerEachSoundStartsPromptlyAndC
     wine.program = program;
     // Wine's IAudioClient3 gives no engine period: the stream runs the fallback.
     wine.slackMs = PulseSlackMs(kWasapiFallbackPeriodMs);
+    // Wine's PulseAudio driver pads a dry server with silence and holds back
+    // what the server would not take, up to twice its buffer of three
+    // periods; the device drops that backlog only when it falls quiet, and
+    // the tones here leave it no quiet.
+    wine.lateAfterUnderrunMs = 2 * 3 * kWasapiFallbackPeriodMs;
     HearFourTonesThroughPulse(wine);
 }
 
