@@ -204,9 +204,16 @@ bool OpenStream(IMMDeviceEnumerator& enumerator, HANDLE stop, Stream& stream) {
 // with a full queue. A sound server that ran dry can leave every later frame
 // that much late for good (wine's PulseAudio driver pads the gap with
 // silence and keeps what it could not pass on), and only a reset clears it.
+// The queue starts with silence, not the mixer's frames: a restarted stream
+// may lose its first few milliseconds (under wine it does), and a sound
+// played at that moment must not lose its beginning; it follows a period on.
 bool Restart(Stream& stream) {
     stream.quietFrames = 0;
-    return SUCCEEDED(stream.client->Stop()) && SUCCEEDED(stream.client->Reset()) && Fill(stream) &&
+    BYTE* data = nullptr;
+    return SUCCEEDED(stream.client->Stop()) && SUCCEEDED(stream.client->Reset()) &&
+           SUCCEEDED(stream.render->GetBuffer(stream.framesAhead, &data)) &&
+           SUCCEEDED(
+               stream.render->ReleaseBuffer(stream.framesAhead, AUDCLNT_BUFFERFLAGS_SILENT)) &&
            SUCCEEDED(stream.client->Start());
 }
 
