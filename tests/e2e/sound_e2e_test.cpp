@@ -159,8 +159,8 @@ struct Listening {
     std::string capture;                                   // raw 16-bit stereo
     // Frames known to be out when the capture file has this many bytes.
     std::function<double(double bytes)> framesOut;
-    bool alignedToBuffers;  // frame 0 of the capture is a buffer's first
-    double slackMs;         // the path's own buffering beyond the program's
+    bool alignedToBuffers = false;  // frame 0 of the capture is a buffer's first
+    double slackMs = 0;             // the path's own buffering beyond the program's
     std::string script = kFourTones;
     double firstPressMs = 1000;  // the script's presses, on its clock
     double lastPressMs = 4500;
