@@ -17,6 +17,7 @@ test_packages=(
   valgrind                             # a whole session under valgrind
   tmux                                 # plays the user at the keyboard in a test
   file                                 # CPack's DEB generator reads the binaries with it
+  lintian man-db                       # the package's own checks; its man pages open by name
   pulseaudio pulseaudio-utils          # tests only: a private sound server, parec
   qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
   g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine

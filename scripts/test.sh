@@ -49,7 +49,9 @@ run_suite() {
 }
 
 # check_package <build dir>: the Debian package unpacks, holds what a user
-# needs, and the glowbrand in it runs and reports that no remote is there.
+# needs, lintian finds nothing to say about it (no error, no warning), its
+# manual pages open by name, and the glowbrand in it runs and reports that no
+# remote is there.
 check_package() {
   local dir=$1 scratch problem=""
   echo "=== Debian package ==="
@@ -60,16 +62,29 @@ check_package() {
   elif ! dpkg-deb -x "$scratch"/out/glowbrand_*.deb "$scratch/root"; then
     problem="the package does not unpack"
   else
-    local root=$scratch/root/usr file
-    for file in bin/glowbrand bin/glowbrand-virtual lib/udev/rules.d/70-glowbrand.rules \
-                share/glowbrand/sounds/{on0,off0,swing2,strike2}.wav; do
+    local root=$scratch/root/usr file page said
+    for file in games/glowbrand games/glowbrand-virtual lib/udev/rules.d/70-glowbrand.rules \
+                share/glowbrand/sounds/{on0,off0,swing2,strike2}.wav \
+                share/man/man6/{glowbrand,glowbrand-virtual}.6.gz \
+                share/doc/glowbrand/{copyright,changelog.gz}; do
       [ -e "$root/$file" ] || problem="$problem missing /usr/$file;"
+    done
+    # Info tags (hardening hints and the like) are not shown; warnings and
+    # errors are, and fail the check.
+    if ! said=$(lintian --allow-root --fail-on error,warning "$scratch"/out/glowbrand_*.deb 2>&1) ||
+       [ -n "$said" ]; then
+      echo "$said"
+      problem="$problem lintian complained;"
+    fi
+    for page in glowbrand glowbrand-virtual; do
+      man -M "$root/share/man" -P cat 6 "$page" >/dev/null 2>&1 ||
+        problem="$problem man 6 $page does not open;"
     done
     mkdir "$scratch/play"
     cp "$root"/share/glowbrand/sounds/*.wav "$scratch/play/" 2>/dev/null
     local err status
     err=$(cd "$scratch/play" && env -u DISPLAY -u WAYLAND_DISPLAY SDL_AUDIODRIVER=dummy \
-          "$root/bin/glowbrand" </dev/null 2>&1 >/dev/null)
+          "$root/games/glowbrand" </dev/null 2>&1 >/dev/null)
     status=$?
     if [ "$status" -ne 1 ] || [ "$err" != "Wii-Remote not found." ]; then
       problem="$problem the packaged glowbrand said \"$err\" and exited with $status;"
