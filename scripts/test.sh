@@ -50,8 +50,8 @@ run_suite() {
 
 # check_package <build dir>: the Debian package unpacks, holds what a user
 # needs, lintian finds nothing to say about it (no error, no warning), its
-# manual pages open by name, and the glowbrand in it runs and reports that no
-# remote is there.
+# changelog names its version, its manual pages open by name, and the
+# glowbrand in it runs and reports that no remote is there.
 check_package() {
   local dir=$1 scratch problem=""
   echo "=== Debian package ==="
@@ -76,6 +76,13 @@ check_package() {
       echo "$said"
       problem="$problem lintian complained;"
     fi
+    # lintian does not compare the changelog with the package's version.
+    local version logged
+    version=$(dpkg-deb -f "$scratch"/out/glowbrand_*.deb Version)
+    logged=$(gzip -dc "$root/share/doc/glowbrand/changelog.gz" 2>/dev/null |
+             sed -n '1s/^glowbrand (\([^)]*\)).*/\1/p')
+    [ "$version" = "$logged" ] ||
+      problem="$problem the changelog's newest entry is \"$logged\", the package $version;"
     for page in glowbrand glowbrand-virtual; do
       man -M "$root/share/man" -P cat 6 "$page" >/dev/null 2>&1 ||
         problem="$problem man 6 $page does not open;"
