@@ -63,29 +63,13 @@ constexpr const char* kSoundFileStrike = "strike2.wav";
 // The audio device: SDL converts from this format to whatever the hardware
 // wants. A new sound waits at most one period for the buffer being played;
 // SDL's default (about 46 ms) is audibly late for a swing.
-//
-// The period is the shortest that held up as well as 10 ms did with both
-// processors busy (bench/period.sh: 15 s per period, two busy loops on a
-// two-core machine that other builds were loading besides, so every figure
-// is noisy). Late callbacks / PulseAudio underruns per 15 s:
-//   frames   disk driver   PulseAudio (late / server underruns)
-//   128      354           87 / 260
-//   192      518           34 / 167
-//   256      261           66 / 375
-//   480      173           15 / 93
-// 192 frames (4 ms) is the only one of the three short periods whose length
-// is a whole number of milliseconds, the unit SDL's disk driver and dummy
-// driver sleep in: 128 and 256 frames run them fast (2 ms and 5 ms). Through
-// PulseAudio it underran clearly less than 128 or 256 frames did. No period
-// was free of underruns on that machine, 10 ms included.
 constexpr int32_t kOutputRate = 48'000;
 constexpr int32_t kOutputChannels = 2;
+// The shortest period that held up as well as 10 ms did with both processors
+// busy, and a whole number of ms for SDL's sleeping drivers (docs/performance.md).
 constexpr int32_t kOutputBufferFrames = 192;
-// Through PulseAudio (and PipeWire's stand-in for it), SDL asks the server to
-// buffer just one period, and 4 ms did not hold there even at the machine's
-// own load: 5 and 9 server underruns in two 8 s runs, 256 to 384 frames up
-// to 11, 480 frames none (glowbrand-period-probe beside a private server,
-// load average 6). There the device gets the shortest that held.
+// SDL has PulseAudio buffer just one period, and 4 ms underran there even at
+// the machine's own load; 480 frames held (docs/performance.md).
 constexpr int32_t kPulseAudioBufferFrames = 480;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
@@ -106,15 +90,8 @@ constexpr int32_t kAlertToneMs = 150;
 // asks for this period.
 constexpr int32_t kWasapiFallbackPeriodMs = 10;
 // Frames queued ahead of the engine, in periods, at most (the buffer may be
-// shorter). Wine hands out three periods' buffer for 10 ms. Report to first
-// frame recorded through a private PulseAudio under wine on a loaded
-// two-core machine, four sounds a run:
-//   ahead   restarts (below)   sounds      runs within 35 ms
-//   3       none               20-36 ms    8 of 10
-//   2       in quiet           4-38 ms     26 of 28
-// The late ones followed an underrun while a sound played on, which only the
-// next quiet clears. Without the restarts, two periods left wine's feed to the
-// server starved under load, and each underrun left every later sound later.
+// shorter): with the restarts below, two held up under wine as well as three
+// did, a period sooner (docs/performance.md).
 constexpr int32_t kWasapiPeriodsAhead = 2;
 // A sound server that ran dry may leave all later sound late for good: wine's
 // PulseAudio driver pads the gap with silence and holds back what the server

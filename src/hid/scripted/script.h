@@ -9,11 +9,13 @@
 //                          the remote sends status report 20 00 00 00 00 00 c8
 //                          and then no data reports (0x30-0x3f) until the
 //                          program sets the report mode again
+//   product PPPP           the remote's product id, hex (0306 unless named)
 //
 // Times are whole milliseconds, bytes are hex (B0 is the identifier, at most
 // 256 bytes). Of two reports at the same time the later line's wins.
 // Reports timed while the remote is gone are never delivered; `gone`
-// periods must not overlap.
+// periods must not overlap. docs/scripted-remote.md has examples and the
+// call log's format; both formats only ever grow compatibly.
 #pragma once
 
 #include <cstdint>
