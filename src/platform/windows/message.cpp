@@ -29,9 +29,10 @@ void ShowOnConsole(const char* text) {
 }  // namespace
 
 void ShowMessage(const char* text) {
+    // No caption: Windows then shows its own, in the user's language.
     // Without a desktop (a service, a headless session) the box cannot show
     // and MessageBoxA fails at once, returning 0 or -1.
-    if (MessageBoxA(nullptr, text, "Error", MB_OK) > 0) {
+    if (MessageBoxA(nullptr, text, nullptr, MB_OK) > 0) {
         return;
     }
     ShowOnConsole(text);
