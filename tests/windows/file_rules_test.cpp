@@ -66,4 +66,12 @@ TEST_F(FileRulesTest, AnythingButARegularReadableFileIsMissing) {
     EXPECT_EQ(ReadWholeFile(path.c_str(), dest, sizeof dest), -1);
     CloseHandle(locked);
     EXPECT_EQ(ReadWholeFile(path.c_str(), dest, sizeof dest), 4);
+
+    // Still being written, though its writer lets others read: not read
+    // half-written either.
+    HANDLE writing = CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writing, INVALID_HANDLE_VALUE);
+    EXPECT_EQ(ReadWholeFile(path.c_str(), dest, sizeof dest), -1);
+    CloseHandle(writing);
 }
