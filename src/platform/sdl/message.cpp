@@ -26,7 +26,8 @@ void ShowOnConsole(const char* text) {
 }  // namespace
 
 void ShowMessage(const char* text) {
-    // "Error" is the caption a dialog gets when the program names none.
+    // SDL's box needs a title: "Error", the one Windows gives a box that names
+    // none (there the program names none and lets Windows translate it).
     if (HasDisplay() && SDL_ShowSimpleMessageBox(0, "Error", text, nullptr) == 0) {
         return;
     }
