@@ -9,9 +9,11 @@
 // the newest report, classifies the motion by the accelerometer's squared
 // distance from rest, handles A and Home and steps a small phase machine that
 // starts sounds, sweeps the LEDs and pulses the rumble. Every delay is a busy
-// wait on the high-resolution counter, so no report is read while an effect
-// runs. Home ends the loop, the link is closed and the exit status tells
-// whether the sounds and the remote were there.
+// wait on the high-resolution counter, so the loop reads no report while an
+// effect runs (only a rumble pulse's watcher does, to keep the motor on
+// against other writers). Home ends the loop, the link is closed and the exit
+// status tells whether the sounds and the remote were there. docs/design.md
+// has the floors and the threads.
 //
 // Platform services go through src/platform/*.h, the busy wait and the
 // requests to end through src/core/wait.h; every tunable is in src/config.h.
