@@ -1,4 +1,5 @@
-// Threads, for the start-up probe's reader: the only thread besides main.
+// A thread for the remote's reader: the start-up probe's, or a rumble pulse's
+// watcher, one at a time beside the main thread.
 #pragma once
 
 #include <cstdint>
