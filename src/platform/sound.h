@@ -15,15 +15,19 @@ bool PrepareWavImage(const uint8_t* image, size_t length);
 
 // Prepares the image as above on the service's own worker, and returns at
 // once: images handed over this way are prepared in turn while the caller
-// goes on. A play of one waits until it is prepared.
+// goes on.
 void PrepareWavImageAhead(const uint8_t* image, size_t length);
 
-// Starts the image playing and returns at once, without waiting for the audio
-// device. The sound playing is cut off at the next audio buffer and the new one
-// plays from its first frame, whole. An image not prepared before is prepared
-// here, which takes as long as decoding it.
+// Starts the image playing and returns at once, whatever the state of the
+// audio device or of the image. The sound playing is cut off at the next
+// audio buffer and the new one plays from its first frame, whole. An image
+// not prepared yet goes to the head of the worker's queue and starts as soon
+// as it is ready, unless another play came in the meantime: a play overtaken
+// so is dropped, never heard late, and until the wanted sound starts the one
+// playing plays on.
 void PlayWavImage(const uint8_t* image, size_t length);
 
-// Stops the sound, closes the audio device and forgets every prepared image.
-// Called at exit; the next prepare or play opens the device again.
+// Stops the sound, closes the audio device and forgets every prepared image,
+// without waiting for an image being decoded (its result is dropped when it
+// is done). Called at exit; the next prepare or play opens the device again.
 void CloseSound();

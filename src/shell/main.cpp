@@ -2,7 +2,7 @@
 //
 // One process, one main thread. Start-up reads four WAV files whole into fixed
 // slots (the sound service's worker decodes them once, while start-up goes
-// on; a sound played before it is ready waits for it), opens the
+// on; a sound played before it is ready starts once it is), opens the
 // remote through tiny_hid (a real device, a script or the keyboard, chosen at
 // link time), sets its report mode and checks on a short-lived reader thread
 // that it really reports. Then the blade controller runs: each iteration reads

@@ -1,5 +1,6 @@
 // The real sound service, heard through SDL's disk driver: what reaches the
 // "device" lands in a scratch file, and the tests look at the signal there.
+#include <SDL.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "config.h"
+#include "platform/sdl/sdl_lock.h"
 #include "platform/sound.h"
 #include "read_file.h"
 #include "wav_images.h"
@@ -226,7 +228,7 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
         ASSERT_TRUE(PrepareWavImage(longLow.data(), longLow.size()));
         PlayWavImage(longLow.data(), longLow.size());
         SleepMs(200);
-        // Not prepared before: decoded on the spot, then played the same way.
+        // Not prepared before: played once the worker has decoded it.
         PlayWavImage(shortHigh.data(), shortHigh.size());
         SleepMs(400);
         PlayWavImage(longLow.data(), longLow.size());
@@ -274,14 +276,18 @@ TEST(SoundService, ANewSoundCutsOffTheOnePlayingAndPlaysWhole) {
 }
 
 // Handed to the worker, a sound is played as soon as it is ready: a play
-// that comes first waits for it, even behind a longer one, and it is heard
-// whole from its first frame.
+// that comes first is kept, even behind a longer one, and it is heard whole
+// from its first frame. A play overtaken before its sound was ready is
+// never heard.
 TEST(SoundService, ASoundPreparedAheadPlaysWholeOnceReady) {
     const Bytes longOne = PcmTone(1, 8, 2, 44100, 20.0, 500);
+    const Bytes overtaken = PcmTone(1, 16, 1, 22050, 0.15, 2000);
     const Bytes tone = PcmTone(1, 16, 1, 22050, 0.15);
     std::vector<int16_t> heard = Capture([&] {
         PrepareWavImageAhead(longOne.data(), longOne.size());
+        PrepareWavImageAhead(overtaken.data(), overtaken.size());
         PrepareWavImageAhead(tone.data(), tone.size());
+        PlayWavImage(overtaken.data(), overtaken.size());
         PlayWavImage(tone.data(), tone.size());
         SleepMs(150 + kSettleMs);
     });
@@ -289,6 +295,25 @@ TEST(SoundService, ASoundPreparedAheadPlaysWholeOnceReady) {
     ASSERT_EQ(segments.size(), 1u);
     EXPECT_NEAR(segments[0].Ms(), 150, 3.0);
     EXPECT_NEAR(PitchHz(heard, segments[0]), kToneHz, 60.0);
+}
+
+// The worker opens the device while the main thread may be inside a
+// message box, and SDL takes neither from two threads at once: held as a
+// message box holds it, the SDL lock keeps the device from opening, and a
+// play still returns.
+TEST(SoundService, TheDeviceIsNeverOpenedWhileAMessageIsShown) {
+    setenv("SDL_AUDIODRIVER", "dummy", 1);
+    const Bytes tone = PcmTone(1, 16, 1, 8000, 0.05);
+    LockSdl();
+    PrepareWavImageAhead(tone.data(), tone.size());
+    PlayWavImage(tone.data(), tone.size());
+    SleepMs(200);
+    const bool openedInside = SDL_GetCurrentAudioDriver() != nullptr;
+    UnlockSdl();
+    EXPECT_FALSE(openedInside) << "SDL's audio started while the lock was held";
+    EXPECT_TRUE(PrepareWavImage(tone.data(), tone.size()));
+    EXPECT_NE(SDL_GetCurrentAudioDriver(), nullptr);
+    CloseSound();
 }
 
 // What a folder of sounds may hold, judged from the slot as loaded: playable,

@@ -4,6 +4,13 @@
 // rate or length. The device's thread pulls frames through MixSound, which
 // resamples the playing sound to the device rate as it goes, a buffer at a
 // time; a play is one atomic store.
+//
+// Decoding happens on a worker of the service's own, never on the caller:
+// a play of a sound not decoded yet only records that it is wanted, and the
+// worker starts it once it is ready, unless a later play came first. No
+// decoder can be stopped inside its call, so the worker is never waited for
+// on the way out: it is detached, what it shares with the caller is never
+// torn down, and a decode begun before a close is thrown away when it ends.
 #include "platform/portable/sound_mixer.h"
 
 #include <algorithm>
@@ -14,6 +21,7 @@
 #include <cstring>
 #include <mutex>
 #include <numbers>
+#include <system_error>
 #include <thread>
 
 #include "config.h"
@@ -33,30 +41,48 @@ struct PreparedSound {
     DecodedSound sound;  // its frames are the alert tone's when not playable
 };
 
-bool deviceOpen = false;
+struct Image {
+    const uint8_t* image = nullptr;
+    size_t length = 0;
+    bool operator==(const Image&) const = default;
+};
+
+// What the worker shares with the callers. Made once and never destroyed:
+// the worker may still be decoding while the process ends, and comes back
+// to these afterwards.
+struct Shared {
+    // Guards everything below that the worker touches; MixSound reads the
+    // table under the device lock instead, which every change also takes.
+    std::mutex table;
+    std::condition_variable workQueued;
+    std::condition_variable workDone;
+    // Held while the device is opened or closed, apart from the table, so
+    // that a play never waits for a device being opened.
+    std::mutex device;
+};
+Shared& shared = *new Shared;
+
+bool deviceOpen = false;  // under shared.device
 bool closeAtExit = false;
 int16_t alertTone[kAlertFrames];
 PreparedSound prepared[kMaxPreparedImages];
 int32_t nextReplaced = 0;  // the entry given up when all are taken
 
-// Guards the table against the worker; MixSound reads it under the device
-// lock instead, which every change also takes.
-std::mutex tableMutex;
-
-// Images handed to PrepareWavImageAhead, prepared in order by the worker.
-struct Queued {
-    const uint8_t* image;
-    size_t length;
-};
-Queued queued[kMaxPreparedImages];
+// Images to prepare, the next first; the worker takes them one at a time.
+Image queued[kMaxPreparedImages];
 int32_t queuedCount = 0;
-int32_t preparedCount = 0;  // of the queued ones, done
-bool workerIdle = true;
-std::thread worker;
-std::condition_variable queueMoved;  // with tableMutex
+bool workerStarted = false;
+bool workerBusy = false;  // decoding `decoding`, taken off the queue
+Image decoding;
+// The latest play of an image that was not ready: played once it is, unless
+// another play replaces it first.
+Image wanted;
+bool playWanted = false;
+// Counts the closes: a decode begun before one is dropped when it ends.
+std::atomic<uint64_t> closes{0};
 
-// Written by PlayWavImage, read by MixSound: the play count in the upper
-// half, the entry to play plus one in the lower half.
+// Written by PlayWavImage and the worker, read by MixSound: the play count
+// in the upper half, the entry to play plus one in the lower half.
 std::atomic<uint64_t> request{0};
 
 // The device thread's own state, also touched under the device lock. A
@@ -123,47 +149,58 @@ void Release(PreparedSound& entry) {
 }
 
 // Opens the device the first time it is needed since the last close, with
-// nothing playing.
-void OpenDevice() {
-    if (deviceOpen) {
+// nothing playing; not once a close has come since the decode began.
+void OpenDevice(uint64_t closesAtStart) {
+    const std::lock_guard lock(shared.device);
+    if (deviceOpen || closes.load() != closesAtStart) {
         return;
     }
     MakeAlertTone();
-    request.store(0);
-    playingRequest = 0;
+    // Plays made before the device opened are not heard later.
+    playingRequest = request.load();
     playingEntry = -1;
     playingPosition = 0;
     deviceOpen = OpenSoundDevice();
 }
 
-int32_t FindPrepared(const uint8_t* image, size_t length) {
+// Under the table lock.
+int32_t FindPrepared(const Image& image) {
     for (int32_t i = 0; i < kMaxPreparedImages; ++i) {
-        if (prepared[i].used && prepared[i].image == image && prepared[i].length == length) {
+        if (prepared[i].used && prepared[i].image == image.image &&
+            prepared[i].length == image.length) {
             return i;
         }
     }
     return -1;
 }
 
-// Decodes without the table lock, then puts the result in the table.
-bool PrepareNow(const uint8_t* image, size_t length) {
-    OpenDevice();
+// Under the table lock.
+void StartPlaying(int32_t entry) {
+    const uint64_t plays = (request.load(std::memory_order_relaxed) >> 32) + 1;
+    request.store(plays << 32 | static_cast<uint64_t>(entry + 1), std::memory_order_release);
+}
+
+PreparedSound Decode(const Image& image) {
     PreparedSound made;
     made.used = true;
-    made.image = image;
-    made.length = length;
-    made.playable = image != nullptr && DecodeWavImage(image, length, made.sound);
+    made.image = image.image;
+    made.length = image.length;
+    made.playable = image.image != nullptr && DecodeWavImage(image.image, image.length, made.sound);
     if (!made.playable) {
         made.sound.frames = alertTone;
         made.sound.frameCount = kAlertFrames;
         made.sound.channels = 1;
         made.sound.rate = kOutputRate;
     }
+    return made;
+}
 
-    const std::lock_guard lock(tableMutex);
+// Under the table lock: puts what was made in the table, in place of what
+// was kept of the same image, and starts it if it is the play wanted.
+void Store(PreparedSound& made) {
     int32_t entry = -1;
     for (int32_t i = 0; i < kMaxPreparedImages && entry < 0; ++i) {
-        if (prepared[i].used && prepared[i].image == image) {
+        if (prepared[i].used && prepared[i].image == made.image) {
             entry = i;
         }
     }
@@ -183,40 +220,76 @@ bool PrepareNow(const uint8_t* image, size_t length) {
     Release(prepared[entry]);
     prepared[entry] = made;
     UnlockSoundDevice();
-    return made.playable;
-}
-
-void PrepareQueued() {
-    std::unique_lock lock(tableMutex);
-    while (preparedCount < queuedCount) {
-        const Queued next = queued[preparedCount];
-        lock.unlock();
-        PrepareNow(next.image, next.length);
-        lock.lock();
-        ++preparedCount;
-        queueMoved.notify_all();
+    if (playWanted && wanted == Image{made.image, made.length}) {
+        playWanted = false;
+        StartPlaying(entry);
     }
-    workerIdle = true;
 }
 
-// Waits until the worker has prepared the image, if it is queued, or has
-// done all it was given (`image` null).
-void AwaitQueued(const uint8_t* image, size_t length) {
-    std::unique_lock lock(tableMutex);
-    int32_t index = queuedCount - 1;
-    if (image != nullptr) {
-        index = -1;
-        for (int32_t i = 0; i < queuedCount; ++i) {
-            if (queued[i].image == image && queued[i].length == length) {
-                index = i;
+// Takes the next image off the queue and prepares it; the lock is let go
+// while it decodes.
+void PrepareNext(std::unique_lock<std::mutex>& lock) {
+    const Image next = queued[0];
+    std::copy(queued + 1, queued + queuedCount, queued);
+    --queuedCount;
+    workerBusy = true;
+    decoding = next;
+    const uint64_t closesAtStart = closes.load();
+    lock.unlock();
+    OpenDevice(closesAtStart);
+    PreparedSound made = Decode(next);
+    lock.lock();
+    workerBusy = false;
+    if (closes.load() == closesAtStart) {
+        Store(made);
+    } else {
+        Release(made);
+    }
+    shared.workDone.notify_all();
+}
+
+void Work() {
+    std::unique_lock lock(shared.table);
+    for (;;) {
+        shared.workQueued.wait(lock, [] { return queuedCount > 0; });
+        PrepareNext(lock);
+    }
+}
+
+// Under the table lock: hands the image to the worker, first in line or
+// last, starting the worker the first time. Where no thread can be
+// started, the caller prepares it itself.
+void Enqueue(const Image& image, bool first, std::unique_lock<std::mutex>& lock) {
+    const int32_t at = first ? 0 : queuedCount;
+    std::copy_backward(queued + at, queued + queuedCount, queued + queuedCount + 1);
+    queued[at] = image;
+    ++queuedCount;
+    if (!workerStarted) {
+        try {
+            std::thread(Work).detach();
+            workerStarted = true;
+        } catch (const std::system_error&) {
+            while (queuedCount > 0) {
+                PrepareNext(lock);
             }
+            return;
         }
     }
-    queueMoved.wait(lock, [index] { return preparedCount > index; });
-    if (image == nullptr && worker.joinable()) {
-        lock.unlock();
-        worker.join();
+    shared.workQueued.notify_one();
+}
+
+int32_t QueuedAt(const Image& image) {
+    for (int32_t i = 0; i < queuedCount; ++i) {
+        if (queued[i] == image) {
+            return i;
+        }
     }
+    return -1;
+}
+
+// Under the table lock: waits until the worker has prepared all it was given.
+void AwaitWorker(std::unique_lock<std::mutex>& lock) {
+    shared.workDone.wait(lock, [] { return queuedCount == 0 && !workerBusy; });
 }
 
 void CloseAtExit() {
@@ -273,58 +346,67 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
 
 void PrepareWavImageAhead(const uint8_t* image, size_t length) {
     CloseAtExit();
-    std::unique_lock lock(tableMutex);
+    std::unique_lock lock(shared.table);
     if (queuedCount == kMaxPreparedImages) {
-        lock.unlock();
-        PrepareWavImage(image, length);
-        return;
+        AwaitWorker(lock);
     }
-    queued[queuedCount++] = {image, length};
-    if (workerIdle) {
-        workerIdle = false;
-        lock.unlock();
-        if (worker.joinable()) {
-            worker.join();  // ended: it went idle
-        }
-        worker = std::thread(PrepareQueued);
-    }
+    Enqueue({image, length}, false, lock);
 }
 
 bool PrepareWavImage(const uint8_t* image, size_t length) {
-    AwaitQueued(nullptr, 0);
     CloseAtExit();
-    return PrepareNow(image, length);
+    std::unique_lock lock(shared.table);
+    if (queuedCount == kMaxPreparedImages) {
+        AwaitWorker(lock);
+    }
+    Enqueue({image, length}, false, lock);
+    AwaitWorker(lock);
+    const int32_t entry = FindPrepared({image, length});
+    return entry >= 0 && prepared[entry].playable;
 }
 
+// A sound not ready yet is moved to the head of the worker's queue (or put
+// there) and started once it is ready. Any play replaces it as the one
+// wanted: a sound overtaken so is never heard late, and the sound playing
+// meanwhile plays on until the wanted one starts.
 void PlayWavImage(const uint8_t* image, size_t length) {
-    AwaitQueued(image, length);
-    int32_t entry = -1;
-    {
-        const std::lock_guard lock(tableMutex);
-        entry = FindPrepared(image, length);
-    }
-    if (entry < 0) {
-        PrepareWavImage(image, length);
-        const std::lock_guard lock(tableMutex);
-        entry = FindPrepared(image, length);
-    }
-    if (!deviceOpen || entry < 0) {
+    CloseAtExit();
+    const Image played{image, length};
+    std::unique_lock lock(shared.table);
+    const int32_t entry = FindPrepared(played);
+    const int32_t at = QueuedAt(played);
+    if (entry >= 0 && at < 0) {
+        playWanted = false;
+        StartPlaying(entry);
         return;
     }
-    const uint64_t plays = (request.load(std::memory_order_relaxed) >> 32) + 1;
-    request.store(plays << 32 | static_cast<uint64_t>(entry + 1), std::memory_order_release);
+    wanted = played;
+    playWanted = true;
+    if (at > 0) {
+        std::copy_backward(queued, queued + at, queued + at + 1);
+        queued[0] = played;
+    } else if (at < 0 && !(workerBusy && decoding == played)) {
+        Enqueue(played, true, lock);
+    }
 }
 
 void CloseSound() {
-    AwaitQueued(nullptr, 0);
-    queuedCount = 0;
-    preparedCount = 0;
-    if (deviceOpen) {
-        CloseSoundDevice();
-        deviceOpen = false;
+    {
+        const std::lock_guard lock(shared.table);
+        closes.fetch_add(1);
+        queuedCount = 0;
+        playWanted = false;
+    }
+    {
+        const std::lock_guard lock(shared.device);
+        if (deviceOpen) {
+            CloseSoundDevice();
+            deviceOpen = false;
+        }
     }
     // Under the lock, and with nothing left to play: a device thread that
     // outlived its close must not mix what is freed here.
+    const std::lock_guard lock(shared.table);
     LockSoundDevice();
     for (PreparedSound& entry : prepared) {
         Release(entry);

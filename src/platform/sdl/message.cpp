@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "platform/sdl/host.h"
+#include "platform/sdl/sdl_lock.h"
 
 namespace {
 
@@ -28,8 +29,11 @@ void ShowOnConsole(const char* text) {
 void ShowMessage(const char* text) {
     // SDL's box needs a title: "Error", the one Windows gives a box that names
     // none (there the program names none and lets Windows translate it).
-    if (HasDisplay() && SDL_ShowSimpleMessageBox(0, "Error", text, nullptr) == 0) {
-        return;
+    if (HasDisplay()) {
+        const SdlLock sdl;
+        if (SDL_ShowSimpleMessageBox(0, "Error", text, nullptr) == 0) {
+            return;
+        }
     }
     ShowOnConsole(text);
 }

@@ -10,6 +10,7 @@
 #include "config.h"
 #include "platform/portable/sound_mixer.h"
 #include "platform/sdl/host.h"
+#include "platform/sdl/sdl_lock.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ SDL_AudioDeviceID OpenOutput() {
 // Honours SDL_AUDIODRIVER; where no device opens, the program runs on
 // silently with the dummy driver rather than failing.
 bool OpenSoundDevice() {
+    const SdlLock sdl;
     if (device != 0) {
         return true;
     }
@@ -76,6 +78,7 @@ bool OpenSoundDevice() {
 }
 
 void CloseSoundDevice() {
+    const SdlLock sdl;
     if (device != 0) {
         SDL_CloseAudioDevice(device);
         device = 0;
