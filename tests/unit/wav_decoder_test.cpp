@@ -1,8 +1,7 @@
-// The system's WAV decoder (SDL's on Linux, the portable parser with the
-// Audio Compression Manager on Windows), held to the same samples on both,
-// so that a file sounds the same whichever system plays it. The portable
-// parser runs it on Linux too, with SDL in the codec's place, under the
-// sanitizers.
+// The system's WAV decoder (the portable parser, with SDL's loader on Linux
+// and the Audio Compression Manager on Windows for the compressed
+// encodings), held to the same samples on both, so that a file sounds the
+// same whichever system plays it.
 #include "platform/portable/wav_decoder.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +10,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "wav_images.h"
@@ -221,7 +221,6 @@ TEST(WavDecoder, HostileImagesAreRefusedOrCutWithoutReadingPastThem) {
         {"no bits per sample", WavImage({1, 1, 8000, 0, 2, {}}, Bytes(800, 0x11)), kRefused},
         {"12-bit pcm", WavImage({1, 1, 8000, 12, 2, {}}, Bytes(800, 0x11)), kRefused},
         {"float64", WavImage({3, 1, 8000, 64, 8, {}}, Bytes(800, 0)), kRefused},
-        {"a block of two frames", WavImage({1, 1, 8000, 16, 4, {}}, Bytes(800, 0x11)), kRefused},
         {"gsm 6.10", WavImage({0x31, 1, 8000, 0, 65, {2, 0, 64, 1}}, Bytes(650, 0x55)), kRefused},
         {"a RIFF size claiming 4 GB", riffClaims4Gb, 400},
         {"pcm data claiming 4 GB", WavImage(FrameFormat(1, 1, 8000, 16), Bytes(800, 0), 0xFFFFFFFF),
@@ -239,5 +238,46 @@ TEST(WavDecoder, HostileImagesAreRefusedOrCutWithoutReadingPastThem) {
         ASSERT_TRUE(d.ok) << c.name;
         EXPECT_EQ(d.frames, static_cast<size_t>(c.frames)) << c.name;
         EXPECT_LE(d.samples.size() * 2, c.image.size() * 4) << c.name;
+    }
+}
+
+// Files the two systems' codecs would read apart, each given one behaviour:
+// PCM with a block size of several frames, or of a part of one, plays as
+// packed frames; MS ADPCM plays only with the standard coefficients, ADPCM
+// only in a plain header.
+TEST(WavDecoder, FilesTheCodecsWouldReadApartAreReadOneWay) {
+    Bytes standard = MsAdpcm(2);
+    Bytes own = standard;
+    // The third pair's first coefficient: after the fmt chunk's header, its
+    // 18 common bytes, the samples a block, the count and two pairs.
+    own[20 + 18 + 4 + 2 * 4] = 0x7F;
+    WavFormat extensibleIma = FrameFormat(0xFFFE, 1, 8000, 4);
+    extensibleIma.blockAlign = 256;
+    PutLe(extensibleIma.extra, 22, 2);
+    PutLe(extensibleIma.extra, 4, 2);
+    PutLe(extensibleIma.extra, 4, 4);
+    PutLe(extensibleIma.extra, 0x11, 4);
+    for (const uint8_t byte :
+         {0x00, 0x00, 0x10, 0x00, 0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}) {
+        extensibleIma.extra.push_back(byte);
+    }
+    constexpr int64_t kRefused = -1;
+    const std::vector<std::tuple<const char*, Bytes, int64_t>> cases = {
+        {"pcm16 mono, a block of two frames", WavImage({1, 1, 8000, 16, 4, {}}, Bytes(800, 0x11)),
+         400},
+        {"pcm16 stereo, a block of one sample", WavImage({1, 2, 8000, 16, 2, {}}, Bytes(800, 0x11)),
+         200},
+        {"pcm24 mono, a block of four bytes", WavImage({1, 1, 8000, 24, 4, {}}, Bytes(800, 0x11)),
+         kRefused},
+        {"ms adpcm, the standard coefficients", standard, 2 * 500},
+        {"ms adpcm, coefficients of its own", own, kRefused},
+        {"ima adpcm in an extensible header", WavImage(extensibleIma, ImaBlocks(2)), kRefused},
+    };
+    for (const auto& [name, image, frames] : cases) {
+        const Decoded d = Decode(image);
+        EXPECT_EQ(d.ok, frames != kRefused) << name;
+        if (d.ok && frames != kRefused) {
+            EXPECT_EQ(d.frames, static_cast<size_t>(frames)) << name;
+        }
     }
 }

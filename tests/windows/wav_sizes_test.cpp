@@ -1,5 +1,5 @@
 // The sizes PlaySound trusts: an image may only claim the bytes it has.
-#include "platform/windows/wav_sizes.h"
+#include "wav_sizes.h"
 
 #include <gtest/gtest.h>
 

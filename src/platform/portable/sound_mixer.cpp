@@ -299,6 +299,15 @@ void CloseAtExit() {
     }
 }
 
+// Under the table lock: queues the image last, once there is room.
+void HandOver(const Image& image, std::unique_lock<std::mutex>& lock) {
+    CloseAtExit();
+    if (queuedCount == kMaxPreparedImages) {
+        AwaitWorker(lock);
+    }
+    Enqueue(image, false, lock);
+}
+
 }  // namespace
 
 bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
@@ -345,21 +354,13 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
 }
 
 void PrepareWavImageAhead(const uint8_t* image, size_t length) {
-    CloseAtExit();
     std::unique_lock lock(shared.table);
-    if (queuedCount == kMaxPreparedImages) {
-        AwaitWorker(lock);
-    }
-    Enqueue({image, length}, false, lock);
+    HandOver({image, length}, lock);
 }
 
 bool PrepareWavImage(const uint8_t* image, size_t length) {
-    CloseAtExit();
     std::unique_lock lock(shared.table);
-    if (queuedCount == kMaxPreparedImages) {
-        AwaitWorker(lock);
-    }
-    Enqueue({image, length}, false, lock);
+    HandOver({image, length}, lock);
     AwaitWorker(lock);
     const int32_t entry = FindPrepared({image, length});
     return entry >= 0 && prepared[entry].playable;

@@ -18,6 +18,13 @@ constexpr uint32_t kMaxRate = INT32_MAX;
 // Decoded data grows at most this many times (4-bit ADPCM to 16-bit).
 constexpr size_t kMaxGrowth = 4;
 
+// MS ADPCM's seven predictor coefficient pairs, as every encoder writes them.
+// SDL refuses a file whose first seven differ and takes more than seven;
+// the Audio Compression Manager's codecs differ again: only this table plays.
+constexpr int16_t kMsAdpcmCoefficients[7][2] = {{256, 0}, {512, -256}, {0, 0},     {192, 64},
+                                                {240, 0}, {460, -208}, {392, -232}};
+constexpr size_t kMsAdpcmExtraBytes = 4 + sizeof kMsAdpcmCoefficients;  // samples a block, count
+
 // The GUID of an extensible header's subformat, after its first four bytes
 // (the format tag the subformat stands for).
 constexpr uint8_t kSubformatBase[12] = {0x00, 0x00, 0x10, 0x00, 0x80, 0x00,
@@ -48,7 +55,9 @@ bool ParseFormat(const uint8_t* chunk, size_t size, WavLayout& layout) {
     }
     if (layout.encoding == kWavExtensible) {
         // The system's codecs take no extensible header: it is read as the
-        // plain one its subformat stands for.
+        // plain one its subformat stands for. An ADPCM one has nowhere to
+        // keep its block layout and coefficients that both codecs would
+        // read alike, and no encoder writes one: it is refused.
         if (size < kExtensibleFormatBytes ||
             std::memcmp(chunk + 28, kSubformatBase, sizeof kSubformatBase) != 0 ||
             ReadLe32(chunk + 24) > UINT16_MAX) {
@@ -57,6 +66,9 @@ bool ParseFormat(const uint8_t* chunk, size_t size, WavLayout& layout) {
         layout.encoding = ReadLe16(chunk + 24);
         layout.extra = nullptr;
         layout.extraBytes = 0;
+        if (layout.encoding == kWavMsAdpcm || layout.encoding == kWavImaAdpcm) {
+            return false;
+        }
     }
     return layout.channels != 0 && layout.channels <= kMaxChannels && layout.rate != 0 &&
            layout.rate <= kMaxRate;
@@ -124,6 +136,21 @@ float SampleValue(const uint8_t* at, uint16_t encoding, uint16_t bits) {
     }
 }
 
+bool HasStandardCoefficients(const WavLayout& layout) {
+    if (layout.extraBytes < kMsAdpcmExtraBytes || ReadLe16(layout.extra + 2) != 7) {
+        return false;
+    }
+    for (size_t i = 0; i < 7; ++i) {
+        for (size_t j = 0; j < 2; ++j) {
+            const auto value = static_cast<int16_t>(ReadLe16(layout.extra + 4 + i * 4 + j * 2));
+            if (value != kMsAdpcmCoefficients[i][j]) {
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
 int16_t ToSample16(float value) {
     if (std::isnan(value)) {
         return 0;
@@ -179,11 +206,16 @@ bool ConvertPcmFrames(const WavLayout& layout, DecodedSound& made) {
                                                     layout.bits == 24 || layout.bits == 32);
     const bool floats = layout.encoding == kWavFloat && layout.bits == 32;
     const size_t sampleBytes = layout.bits / 8;
-    if ((!pcm && !floats) || layout.channels == 0 ||
-        layout.blockAlign != layout.channels * sampleBytes) {
+    const size_t frameBytes = layout.channels * sampleBytes;
+    // Samples are packed frames whatever the block size, as long as a block
+    // holds whole frames or a frame whole blocks (writers that give the
+    // size of a sample, not of a frame); any other block size leaves the
+    // layout of the samples in doubt.
+    if ((!pcm && !floats) || layout.channels == 0 || layout.blockAlign == 0 ||
+        (layout.blockAlign % frameBytes != 0 && frameBytes % layout.blockAlign != 0)) {
         return false;
     }
-    const size_t frames = layout.dataBytes / layout.blockAlign;
+    const size_t frames = layout.dataBytes / frameBytes;
     const int32_t kept = layout.channels == 1 ? 1 : 2;
     // 16-bit samples of one or two channels, or the first two of more than
     // eight (SDL2 mixes no more), are taken as they are.
@@ -194,7 +226,7 @@ bool ConvertPcmFrames(const WavLayout& layout, DecodedSound& made) {
         return false;
     }
     for (size_t f = 0; f < frames; ++f) {
-        const uint8_t* frame = layout.data + f * layout.blockAlign;
+        const uint8_t* frame = layout.data + f * frameBytes;
         for (int32_t c = 0; c < kept; ++c) {
             int16_t& sample = out[f * kept + c];
             if (copied) {
@@ -235,7 +267,8 @@ bool DecodeWavWith(const uint8_t* image, size_t length, DecodedSound& made, Syst
     }
     const bool companded = layout.encoding == kWavALaw || layout.encoding == kWavMuLaw;
     const bool adpcm = layout.encoding == kWavMsAdpcm || layout.encoding == kWavImaAdpcm;
-    if ((!companded && !adpcm) || (companded && layout.bits != 8) || codec == nullptr) {
+    if ((!companded && !adpcm) || (companded && layout.bits != 8) || codec == nullptr ||
+        (layout.encoding == kWavMsAdpcm && !HasStandardCoefficients(layout))) {
         return false;
     }
     std::vector<uint8_t> pcm;

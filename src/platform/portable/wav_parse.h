@@ -1,7 +1,8 @@
-// WAV decoding without the system's help: the RIFF/WAVE chunks walked with
-// every size checked against the image, and PCM and float samples converted
-// to 16-bit frames. Compressed encodings are handed to a codec of the
-// system's (Windows: the Audio Compression Manager) as parsed here.
+// WAV decoding without the system's help, the same on every system: the
+// RIFF/WAVE chunks walked with every size checked against the image (the
+// only chunk walker), and PCM and float samples converted to 16-bit frames.
+// Compressed encodings are handed to a codec of the system's (SDL's loader,
+// the Audio Compression Manager) as parsed here.
 #pragma once
 
 #include <cstddef>
@@ -44,7 +45,8 @@ bool ParseWavImage(const uint8_t* image, size_t length, WavLayout& layout);
 
 // Converts PCM (8-bit unsigned, 16, 24, 32-bit) or 32-bit float data to
 // 16-bit frames at the file's rate: one channel stays one, two or more give
-// two. False for any other encoding or a block size that is not one frame.
+// two. The samples are read as packed frames; false for any other encoding,
+// or a block size that neither holds whole frames nor divides a frame.
 bool ConvertPcmFrames(const WavLayout& layout, DecodedSound& made);
 
 // The system's codec for the compressed encodings: turns `layout`'s data into
@@ -54,6 +56,8 @@ using SystemCodec = bool (*)(const WavLayout& layout, size_t limit, std::vector<
 
 // The whole decoding: PCM and float here, the rest through `codec`. What it
 // makes holds at most four times the data's bytes (what IMA ADPCM expands to).
+// MS ADPCM plays only with the standard table of seven coefficient pairs,
+// ADPCM only in a plain header: the codecs of the systems differ beyond.
 bool DecodeWavWith(const uint8_t* image, size_t length, DecodedSound& made, SystemCodec codec);
 
 // Frees what DecodeWavWith allocated, and empties `sound`.

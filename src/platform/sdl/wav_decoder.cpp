@@ -1,145 +1,81 @@
-// WAV images decoded by SDL2's loader, which knows PCM of every width,
-// float, MS and IMA ADPCM, µ-law and A-law; SDL's converter then brings the
-// samples to 16-bit at the file's own rate.
+// WAV decoding on SDL: the portable parser walks the chunks and converts PCM
+// and float itself (platform/portable/wav_parse.h), as on every system; the
+// compressed encodings (MS and IMA ADPCM, A-law, mu-law) go to SDL2's loader.
 #include "platform/portable/wav_decoder.h"
 
 #include <SDL.h>
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 #include <vector>
 
+#include "platform/portable/wav_parse.h"
+
 namespace {
 
-uint32_t ReadLe32(const uint8_t* bytes) {
-    return uint32_t{bytes[0]} | uint32_t{bytes[1]} << 8 | uint32_t{bytes[2]} << 16 |
-           uint32_t{bytes[3]} << 24;
-}
+constexpr size_t kFormatBytes = 18;  // the fmt chunk's common part with its size field
 
-void WriteLe32(uint8_t* bytes, uint32_t value) {
-    for (int i = 0; i < 4; ++i) {
-        bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+void Put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) {
+        out.push_back(static_cast<uint8_t>(value >> (8 * i)));
     }
 }
 
-// Walks the chunks as SDL's loader does and finds the data chunk, so that no
-// size SDL reads can point past the loaded image: SDL allocates what a chunk
-// claims before reading it. A data chunk running past the end (a truncated
-// file, or one longer than a slot) is cut to what is there.
-bool FindDataChunk(const uint8_t* image, size_t length, size_t& sizeAt, uint32_t& size) {
-    if (length < 12 || std::memcmp(image, "RIFF", 4) != 0 ||
-        std::memcmp(image + 8, "WAVE", 4) != 0) {
+void PutTag(std::vector<uint8_t>& out, const char* tag) {
+    out.insert(out.end(), tag, tag + 4);
+}
+
+// SDL's loader takes only whole images: it is handed one of just the fmt
+// chunk and the data as parsed, every size exactly what is there.
+bool DecodeWithSdl(const WavLayout& layout, size_t limit, std::vector<uint8_t>& pcm) {
+    const size_t formatBytes = kFormatBytes + layout.extraBytes;
+    const size_t imageBytes = 12 + 8 + formatBytes + (formatBytes & 1) + 8 + layout.dataBytes;
+    if (imageBytes > INT32_MAX) {
         return false;
     }
-    bool haveFormat = false;
-    size_t position = 12;
-    while (length - position >= 8) {
-        const uint8_t* header = image + position;
-        const uint32_t claimed = ReadLe32(header + 4);
-        const size_t available = length - position - 8;
-        if (std::memcmp(header, "data", 4) == 0) {
-            sizeAt = position + 4;
-            size = static_cast<uint32_t>(std::min<size_t>(claimed, available));
-            return haveFormat;  // SDL needs the format first
-        }
-        if (claimed > available) {
-            return false;
-        }
-        haveFormat = haveFormat || std::memcmp(header, "fmt ", 4) == 0;
-        position += 8 + size_t{claimed} + (claimed & 1);
-        if (position > length) {
-            return false;
-        }
+    std::vector<uint8_t> image;
+    image.reserve(imageBytes);
+    PutTag(image, "RIFF");
+    Put(image, static_cast<uint32_t>(imageBytes - 8), 4);
+    PutTag(image, "WAVE");
+    PutTag(image, "fmt ");
+    Put(image, static_cast<uint32_t>(formatBytes), 4);
+    Put(image, layout.encoding, 2);
+    Put(image, layout.channels, 2);
+    Put(image, layout.rate, 4);
+    Put(image, layout.byteRate, 4);
+    Put(image, layout.blockAlign, 2);
+    Put(image, layout.bits, 2);
+    Put(image, static_cast<uint32_t>(layout.extraBytes), 2);
+    image.insert(image.end(), layout.extra, layout.extra + layout.extraBytes);
+    if ((formatBytes & 1) != 0) {
+        image.push_back(0);
     }
-    return false;
-}
+    PutTag(image, "data");
+    Put(image, static_cast<uint32_t>(layout.dataBytes), 4);
+    image.insert(image.end(), layout.data, layout.data + layout.dataBytes);
 
-// Keeps the first two channels of layouts SDL cannot convert (more than 8).
-void KeepFirstTwoChannels(Uint8* samples, size_t frames, int32_t channels, int32_t sampleBytes) {
-    const size_t from = static_cast<size_t>(channels) * sampleBytes;
-    const size_t to = 2 * static_cast<size_t>(sampleBytes);
-    for (size_t f = 0; f < frames; ++f) {
-        std::memmove(samples + f * to, samples + f * from, to);
+    SDL_AudioSpec spec{};
+    Uint8* decoded = nullptr;
+    Uint32 decodedBytes = 0;
+    if (SDL_LoadWAV_RW(SDL_RWFromConstMem(image.data(), static_cast<int>(image.size())), 1, &spec,
+                       &decoded, &decodedBytes) == nullptr) {
+        return false;
     }
+    image = {};
+    pcm.assign(decoded, decoded + std::min<size_t>(decodedBytes, limit));
+    SDL_FreeWAV(decoded);
+    // What the parser reads back: 16-bit little-endian samples.
+    return spec.format == AUDIO_S16LSB;
 }
 
 }  // namespace
 
 bool DecodeWavImage(const uint8_t* image, size_t length, DecodedSound& made) {
-    made = DecodedSound{};
-    size_t sizeAt = 0;
-    uint32_t dataSize = 0;
-    if (length > INT32_MAX || !FindDataChunk(image, length, sizeAt, dataSize)) {
-        return false;
-    }
-    std::vector<uint8_t> patched;
-    const uint8_t* source = image;
-    if (ReadLe32(image + sizeAt) != dataSize) {
-        patched.assign(image, image + length);
-        WriteLe32(patched.data() + sizeAt, dataSize);
-        source = patched.data();
-    }
-
-    SDL_AudioSpec spec{};
-    Uint8* decoded = nullptr;
-    Uint32 decodedBytes = 0;
-    if (SDL_LoadWAV_RW(SDL_RWFromConstMem(source, static_cast<int>(length)), 1, &spec, &decoded,
-                       &decodedBytes) == nullptr) {
-        return false;
-    }
-    patched = {};
-
-    const int32_t sampleBytes = SDL_AUDIO_BITSIZE(spec.format) / 8;
-    int32_t channels = spec.channels;
-    const size_t sourceFrames = decodedBytes / (static_cast<size_t>(sampleBytes) * channels);
-    if (channels > 8) {
-        KeepFirstTwoChannels(decoded, sourceFrames, channels, sampleBytes);
-        channels = 2;
-    }
-    const size_t sourceBytes = sourceFrames * sampleBytes * channels;
-    const int32_t keptChannels = channels == 1 ? 1 : 2;
-    // Same rate on both sides: SDL converts the samples and the layout only.
-    SDL_AudioCVT cvt{};
-    const int built = SDL_BuildAudioCVT(&cvt, spec.format, static_cast<Uint8>(channels), spec.freq,
-                                        AUDIO_S16SYS, static_cast<Uint8>(keptChannels), spec.freq);
-    const uint64_t workBytes =
-        uint64_t{sourceBytes} * static_cast<uint64_t>(std::max(1, cvt.len_mult));
-    if (built < 0 || workBytes > INT32_MAX || spec.freq <= 0) {
-        SDL_FreeWAV(decoded);
-        return false;
-    }
-    made.channels = keptChannels;
-    made.rate = spec.freq;
-    if (sourceBytes == 0) {  // a sound of no frames: plays silence, still cuts off
-        SDL_FreeWAV(decoded);
-        return true;
-    }
-
-    // Converted where SDL decoded it, grown first where 16-bit takes more.
-    auto* work = static_cast<Uint8*>(SDL_realloc(decoded, static_cast<size_t>(workBytes)));
-    if (work == nullptr) {
-        SDL_FreeWAV(decoded);
-        made = DecodedSound{};
-        return false;
-    }
-    size_t outBytes = sourceBytes;
-    if (built == 1) {
-        cvt.buf = work;
-        cvt.len = static_cast<int>(sourceBytes);
-        if (SDL_ConvertAudio(&cvt) != 0) {
-            SDL_free(work);
-            made = DecodedSound{};
-            return false;
-        }
-        outBytes = static_cast<size_t>(cvt.len_cvt);
-    }
-    made.frameCount = outBytes / (sizeof(int16_t) * keptChannels);
-    void* fitted = SDL_realloc(work, std::max<size_t>(outBytes, 1));
-    made.frames = static_cast<int16_t*>(fitted != nullptr ? fitted : work);
-    return true;
+    return DecodeWavWith(image, length, made, DecodeWithSdl);
 }
 
 void ReleaseDecodedSound(DecodedSound& sound) {
-    SDL_free(sound.frames);
-    sound = DecodedSound{};
+    ReleaseWavFrames(sound);
 }

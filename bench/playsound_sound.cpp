@@ -10,7 +10,7 @@
 
 #include "config.h"
 #include "platform/sound.h"
-#include "platform/windows/wav_sizes.h"
+#include "wav_sizes.h"
 
 namespace {
 

@@ -13,5 +13,6 @@ enum class WavFit {
     Clamped,     // a copy with the RIFF and data sizes cut to the bytes there is in `clamped`
 };
 
-// Walks the chunks of the image of `length` bytes as PlaySound will.
+// Walks the chunks of the image of `length` bytes as PlaySound will. An image
+// the decoders refuse for its format (no channels, say) is not played either.
 WavFit FitWavSizes(const uint8_t* image, size_t length, std::vector<uint8_t>& clamped);
