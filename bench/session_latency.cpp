@@ -20,7 +20,6 @@
 // a change of tone; the frames are timed as the capture file grows, on the
 // clock of the program's HID log.
 #include <SDL.h>
-#include <fcntl.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -34,7 +33,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <numbers>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -42,75 +40,11 @@
 
 #include "config.h"
 #include "session.h"
+#include "tones.h"
 
 namespace {
 
-constexpr int kRate = kOutputRate;
-constexpr int kBlock = 192;                             // frames: each tone has whole cycles in it
-constexpr double kToneHz[4] = {500, 1000, 2000, 3000};  // on, off, swing, strike
-constexpr int kFadeFrames = kCutFadeFrames;
-
-double ToneSample(double hz, size_t f) {
-    return 0.5 * 32767 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kRate);
-}
-
-std::string ToneWav(double hz) {
-    const uint32_t frames = 5 * kRate;
-    std::string wav = "RIFF";
-    auto put = [&wav](uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) {
-            wav.push_back(static_cast<char>(value >> (8 * i)));
-        }
-    };
-    put(36 + frames * 2, 4);
-    wav += "WAVEfmt ";
-    put(16, 4);
-    put(1, 2);
-    put(1, 2);
-    put(kRate, 4);
-    put(kRate * 2, 4);
-    put(2, 2);
-    put(16, 2);
-    wav += "data";
-    put(frames * 2, 4);
-    for (uint32_t i = 0; i < frames; ++i) {
-        put(static_cast<uint16_t>(static_cast<int16_t>(std::lround(ToneSample(hz, i)))), 2);
-    }
-    return wav;
-}
-
-double Power(const std::vector<int16_t>& x, size_t begin, size_t count, double hz) {
-    const double k = 2 * std::cos(2 * std::numbers::pi * hz / kRate);
-    double s1 = 0;
-    double s2 = 0;
-    for (size_t i = begin; i < begin + count; ++i) {
-        const double s0 = x[i] + k * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - k * s1 * s2;
-}
-
-int ToneAt(const std::vector<int16_t>& x, size_t at) {
-    int best = -1;
-    double bestPower = 1e12 * (kBlock / 480.0) * (kBlock / 480.0);
-    for (int t = 0; t < 4; ++t) {
-        const double p = Power(x, at, kBlock, kToneHz[t]);
-        if (p > bestPower) {
-            best = t;
-            bestPower = p;
-        }
-    }
-    return best;
-}
-
-double Misfit(const std::vector<int16_t>& x, size_t start, int tone) {
-    double worst = 0;
-    for (size_t f = kFadeFrames; f < kBlock; ++f) {
-        worst = std::max(worst, std::abs(x[start + f] - ToneSample(kToneHz[tone], f)));
-    }
-    return worst;
-}
+constexpr int kBlock = kToneBlock;
 
 double NowMs() {
     using namespace std::chrono;
@@ -185,16 +119,7 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
     pid_t recorder = -1;
     if (pulse) {
         options.env.emplace_back("SDL_AUDIODRIVER", "pulseaudio");
-        recorder = fork();
-        if (recorder == 0) {
-            const int out = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-            if (out < 0 || dup2(out, 1) < 0) {
-                _exit(127);
-            }
-            execlp("parec", "parec", "--device=glowbrand.monitor", "--raw", "--format=s16le",
-                   "--rate=48000", "--channels=2", "--latency-msec=2", nullptr);
-            _exit(127);
-        }
+        recorder = StartMonitorRecording(capture);
         std::error_code error;
         for (int waited = 0; waited < 5000 && std::filesystem::file_size(capture, error) == 0;
              waited += 10) {
@@ -304,7 +229,7 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
         }
         last = tone;
         for (size_t f = at - kBlock; f <= at + kBlock; ++f) {
-            if (Misfit(left, f, tone) < 4.0) {
+            if (ToneMisfit(left, f, tone) < 4.0) {
                 starts.push_back({tone, f});
                 break;
             }

@@ -1,7 +1,6 @@
 // The sounds as heard: the real program plays four tones of clearly different
 // pitch, through SDL's disk driver and through a PulseAudio server, and the
 // test listens to what came out.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -16,13 +15,12 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
-#include <numbers>
 #include <sstream>
 #include <thread>
 
 #include "config.h"
 #include "session.h"
-#include "wav_writer.h"
+#include "tones.h"
 
 namespace {
 
@@ -39,67 +37,8 @@ constexpr double PulseSlackMs(double periodMs) {
 }
 constexpr double kPulsePeriodMs = kPulseAudioBufferFrames * 1000.0 / kRate;
 
-// On, off, swing, strike: whole numbers of cycles per buffer, so each tone's
-// power in a buffer is blind to the others; the lowest at 300 Hz or above.
-constexpr double kCycleHz = static_cast<double>(kRate) / kBufferFrames;
-constexpr double kLowestHz = kCycleHz * static_cast<int>((300 + kCycleHz - 1) / kCycleHz);
-constexpr double kToneHz[4] = {kLowestHz, 8 * kLowestHz, 2 * kLowestHz, 4 * kLowestHz};
 const char* const kNames[4] = {"on", "off", "swing", "strike"};
 const char* const kFiles[4] = {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav"};
-
-// Frame f of a tone file, from phase 0.
-double ToneSample(double hz, size_t f) {
-    return 0.5 * 32767 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kRate);
-}
-
-// A 5 s tone, longer than any gap between two sounds in the session, so that
-// each one is still playing when the next cuts it off.
-std::string ToneWav(double hz) {
-    std::vector<int16_t> samples(5 * kRate);
-    for (size_t i = 0; i < samples.size(); ++i) {
-        samples[i] = static_cast<int16_t>(std::lround(ToneSample(hz, i)));
-    }
-    const WavBytes wav = WavImage(FrameFormat(1, 1, kRate, 16), Pcm16Data(samples));
-    return std::string(wav.begin(), wav.end());
-}
-
-// Power of one frequency in a stretch of the left channel (Goertzel).
-double Power(const std::vector<int16_t>& x, size_t begin, size_t count, double hz) {
-    const double k = 2 * std::cos(2 * std::numbers::pi * hz / kRate);
-    double s1 = 0;
-    double s2 = 0;
-    for (size_t i = begin; i < begin + count; ++i) {
-        const double s0 = x[i] + k * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return s1 * s1 + s2 * s2 - k * s1 * s2;
-}
-
-// Which tone the buffer-long stretch from `at` holds: -1 for silence. The
-// bar is well above the noise floor, well below a tone, at any period.
-int ToneAt(const std::vector<int16_t>& x, size_t at) {
-    int best = -1;
-    double bestPower = 1e12 * (kBufferFrames / 480.0) * (kBufferFrames / 480.0);
-    for (int t = 0; t < 4; ++t) {
-        const double p = Power(x, at, kBufferFrames, kToneHz[t]);
-        if (p > bestPower) {
-            best = t;
-            bestPower = p;
-        }
-    }
-    return best;
-}
-
-// How far the stretch from `start` on differs from the tone's own frames,
-// once a cut-off sound has faded: 0 when the tone starts right there.
-double Misfit(const std::vector<int16_t>& x, size_t start, int tone) {
-    double worst = 0;
-    for (size_t f = kCutFadeFrames; f < kBufferFrames; ++f) {
-        worst = std::max(worst, std::abs(x[start + f] - ToneSample(kToneHz[tone], f)));
-    }
-    return worst;
-}
 
 struct Seen {
     double wallMs;  // test clock, when the poll saw it
@@ -312,7 +251,7 @@ void HearFourTones(const Listening& how) {
             const size_t from = first - std::min<size_t>(first, kBufferFrames);
             for (size_t at = from; at <= first + kBufferFrames && at + kBufferFrames < left.size();
                  ++at) {
-                if (Misfit(left, at, tone) < 2.0) {
+                if (ToneMisfit(left, at, tone) < 2.0) {
                     first = at;
                     break;
                 }
@@ -355,7 +294,7 @@ void HearFourTones(const Listening& how) {
 
         // Played from its first frame: once the old tone has faded the
         // samples are the file's own, from phase 0.
-        EXPECT_LT(Misfit(left, start, tone), 2.0) << kNames[tone] << " did not start whole";
+        EXPECT_LT(ToneMisfit(left, start, tone), 2.0) << kNames[tone] << " did not start whole";
         if (how.alignedToBuffers) {
             EXPECT_EQ(start % kBufferFrames, 0u) << kNames[tone] << " started inside a buffer";
         }
@@ -369,8 +308,8 @@ void HearFourTones(const Listening& how) {
                 i + 1 < runs.size() ? runs[i + 1].second : start + 20 * kBufferFrames;
             for (size_t at = start + kBufferFrames + unsure;
                  at + kBufferFrames <= std::min(end, left.size()); at += kBufferFrames) {
-                EXPECT_LT(Power(left, at, kBufferFrames, kToneHz[before]),
-                          Power(left, at, kBufferFrames, kToneHz[tone]) * 1e-6)
+                EXPECT_LT(TonePower(left, at, kBufferFrames, kToneHz[before]),
+                          TonePower(left, at, kBufferFrames, kToneHz[tone]) * 1e-6)
                     << kNames[before] << " plays on under " << kNames[tone] << " at frame " << at;
             }
         }
@@ -443,16 +382,7 @@ void HearFourTonesThroughPulse(Listening how) {
     char scratch[] = "/tmp/glowbrand-pulse-capture-XXXXXX";
     ASSERT_NE(mkdtemp(scratch), nullptr);
     const std::string capture = std::string(scratch) + "/capture.raw";
-    const pid_t recorder = fork();
-    if (recorder == 0) {
-        const int out = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || dup2(out, 1) < 0) {
-            _exit(127);
-        }
-        execlp("parec", "parec", "--device=glowbrand.monitor", "--raw", "--format=s16le",
-               "--rate=48000", "--channels=2", "--latency-msec=2", nullptr);
-        _exit(127);
-    }
+    const pid_t recorder = StartMonitorRecording(capture);
     ASSERT_GT(recorder, 0);
     // parec takes about a second before its first data: the program starts
     // once the recording has begun.
