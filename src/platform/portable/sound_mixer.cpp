@@ -9,8 +9,9 @@
 // a play of a sound not decoded yet only records that it is wanted, and the
 // worker starts it once it is ready, unless a later play came first. No
 // decoder can be stopped inside its call, so the worker is never waited for
-// on the way out: it is detached, what it shares with the caller is never
-// torn down, and a decode begun before a close is thrown away when it ends.
+// on the way out: it is detached and runs only while there is something to
+// decode, what it shares with the caller is never torn down, and a decode
+// begun before a close is thrown away when it ends.
 #include "platform/portable/sound_mixer.h"
 
 #include <algorithm>
@@ -54,7 +55,6 @@ struct Shared {
     // Guards everything below that the worker touches; MixSound reads the
     // table under the device lock instead, which every change also takes.
     std::mutex table;
-    std::condition_variable workQueued;
     std::condition_variable workDone;
     // Held while the device is opened or closed, apart from the table, so
     // that a play never waits for a device being opened.
@@ -71,7 +71,7 @@ int32_t nextReplaced = 0;  // the entry given up when all are taken
 // Images to prepare, the next first; the worker takes them one at a time.
 Image queued[kMaxPreparedImages];
 int32_t queuedCount = 0;
-bool workerStarted = false;
+bool workerRunning = false;
 bool workerBusy = false;  // decoding `decoding`, taken off the queue
 Image decoding;
 // The latest play of an image that was not ready: played once it is, unless
@@ -248,34 +248,35 @@ void PrepareNext(std::unique_lock<std::mutex>& lock) {
     shared.workDone.notify_all();
 }
 
+// Runs while there is something to prepare, then ends: no thread is left
+// waiting once start-up's sounds are ready.
 void Work() {
     std::unique_lock lock(shared.table);
-    for (;;) {
-        shared.workQueued.wait(lock, [] { return queuedCount > 0; });
+    while (queuedCount > 0) {
         PrepareNext(lock);
     }
+    workerRunning = false;
 }
 
 // Under the table lock: hands the image to the worker, first in line or
-// last, starting the worker the first time. Where no thread can be
-// started, the caller prepares it itself.
+// last, starting a worker where none runs. Where no thread can be started,
+// the caller prepares it itself.
 void Enqueue(const Image& image, bool first, std::unique_lock<std::mutex>& lock) {
     const int32_t at = first ? 0 : queuedCount;
     std::copy_backward(queued + at, queued + queuedCount, queued + queuedCount + 1);
     queued[at] = image;
     ++queuedCount;
-    if (!workerStarted) {
-        try {
-            std::thread(Work).detach();
-            workerStarted = true;
-        } catch (const std::system_error&) {
-            while (queuedCount > 0) {
-                PrepareNext(lock);
-            }
-            return;
+    if (workerRunning) {
+        return;
+    }
+    try {
+        std::thread(Work).detach();
+        workerRunning = true;
+    } catch (const std::system_error&) {
+        while (queuedCount > 0) {
+            PrepareNext(lock);
         }
     }
-    shared.workQueued.notify_one();
 }
 
 int32_t QueuedAt(const Image& image) {
