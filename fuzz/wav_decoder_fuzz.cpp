@@ -1,9 +1,9 @@
-// Any bytes as a sound file, through the portable WAV decoder the Windows
-// build decodes with: chunk walking, format checks, sample conversion and the
-// mixing down of more than two channels. The system's codec (Windows' Audio
-// Compression Manager) is not here; in its place the compressed bytes come
-// back as they are, taken for 16-bit PCM, so that what follows a codec is
-// fuzzed too.
+// Any bytes as a sound file, through the portable WAV decoder every build
+// decodes with: chunk walking, format checks, sample conversion and the
+// mixing down of more than two channels. The system's codec (SDL's loader,
+// Windows' Audio Compression Manager) is not here; in its place the
+// compressed bytes come back as they are, taken for 16-bit PCM, so that what
+// follows a codec is fuzzed too.
 #include <cstdint>
 #include <vector>
 

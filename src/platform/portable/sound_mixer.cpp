@@ -256,6 +256,8 @@ void Work() {
         PrepareNext(lock);
     }
     workerRunning = false;
+    lock.unlock();
+    EndDecodingThread();
 }
 
 // Under the table lock: hands the image to the worker, first in line or

@@ -23,3 +23,7 @@ bool DecodeWavImage(const uint8_t* image, size_t length, DecodedSound& made);
 
 // Frees what DecodeWavImage allocated, and empties `sound`.
 void ReleaseDecodedSound(DecodedSound& sound);
+
+// Frees what the decoder keeps for the calling thread: a thread that decoded
+// calls it before it ends.
+void EndDecodingThread();

@@ -79,3 +79,9 @@ bool DecodeWavImage(const uint8_t* image, size_t length, DecodedSound& made) {
 void ReleaseDecodedSound(DecodedSound& sound) {
     ReleaseWavFrames(sound);
 }
+
+// SDL keeps an error message for each thread that got one, and frees it only
+// for threads of its own.
+void EndDecodingThread() {
+    SDL_TLSCleanup();
+}

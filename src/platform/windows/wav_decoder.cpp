@@ -133,3 +133,6 @@ bool DecodeWavImage(const uint8_t* image, size_t length, DecodedSound& made) {
 void ReleaseDecodedSound(DecodedSound& sound) {
     ReleaseWavFrames(sound);
 }
+
+// The Audio Compression Manager keeps nothing for a thread.
+void EndDecodingThread() {}
