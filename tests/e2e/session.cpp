@@ -50,6 +50,16 @@ std::vector<std::string> SessionEnvironment(
         env.push_back(entry);
     }
     env.push_back("SDL_AUDIODRIVER=dummy");
+#if defined(__SANITIZE_THREAD__)
+    // ThreadSanitizer's exit sleeps a second while any other thread lives, to
+    // catch races at exit; the sound worker decoding at an end is one, and the
+    // end is timed.
+    const char* tsan = std::getenv("TSAN_OPTIONS");
+    std::erase_if(env,
+                  [](const std::string& entry) { return entry.rfind("TSAN_OPTIONS=", 0) == 0; });
+    env.push_back(std::string("TSAN_OPTIONS=") + (tsan != nullptr ? std::string(tsan) + ":" : "") +
+                  "atexit_sleep_ms=0");
+#endif
     for (const auto& [name, value] : extra) {
         // A later setting of a name replaces the earlier one.
         std::erase_if(env,
