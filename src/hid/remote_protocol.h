@@ -101,6 +101,10 @@ constexpr int InputReportLength(uint8_t id) {
     }
 }
 
+// Report 0x22 names the output report it answers in this byte (then an
+// error code).
+constexpr int kAcknowledgedReportByte = 3;
+
 // Where the fields sit in reports 0x30 and 0x31, and the shortest report that
 // carries them, identifier included.
 constexpr int kButtonsByte = 2;  // the second button byte; byte 1 holds the D-pad and plus

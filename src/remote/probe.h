@@ -8,6 +8,11 @@
 extern std::atomic<bool> readerRun;     // the reader loops while set
 extern std::atomic<bool> readerInLoop;  // the reader is inside its loop
 
+// Starts body as the reader thread and sets readerRun for it. Refuses while
+// a reader that outlived its join still runs: that one must find readerRun
+// clear and leave. Returns false when no reader was started.
+bool StartReader(void (*body)());
+
 // Reads reports on a reader thread while the main thread times 100 ms.
 // Returns true when the remote sent an accelerometer report with a non-zero
 // X byte in that window.

@@ -12,8 +12,7 @@ int32_t hidHandle = -1;
 uint8_t InputBuffer[kReportBufferSize];
 uint8_t OutputBuffer[kReportBufferSize];
 
-// Filled by the library; nothing reads them.
-static uint32_t readCount;
+// Filled by the library; nothing reads it.
 static uint32_t writeCount;
 
 namespace {
@@ -95,6 +94,11 @@ int32_t WholeDataReportLength(uint8_t id) {
         default:
             return 0;
     }
+}
+
+// The output reports this link sends.
+bool SentByTheLink(uint8_t id) {
+    return id == kReportLeds || id == kReportMode || id == kReportRumble;
 }
 
 // The mode, the LEDs and the rumble as the program last set them.
@@ -229,8 +233,15 @@ void DecodeReport(const uint8_t* report, int32_t length) {
             modeLost = true;
             break;
         case kReportMemoryData:
-        case kReportAcknowledge:
             if (rumbleOn) {
+                rumbleStopped = true;
+            }
+            break;
+        case kReportAcknowledge:
+            // The remote answers some of our own reports too; only an answer
+            // to another writer's report shows that writer.
+            if (rumbleOn && length > kAcknowledgedReportByte &&
+                !SentByTheLink(report[kAcknowledgedReportByte])) {
                 rumbleStopped = true;
             }
             break;
@@ -262,8 +273,13 @@ void PollRemote() {
             AnswerRemote();
         }
         // Only what this read delivered is decoded: the buffer may still hold
-        // an older, longer report (or a status report already answered).
-        const int32_t length = ReadReport(hidHandle, InputBuffer, &readCount);
+        // an older, longer report (or a status report already answered). A
+        // reader thread reads into its own buffer: one that outlived its
+        // join may still be in a read beside the link's thread.
+        uint8_t readerBuffer[kReportBufferSize];
+        uint8_t* buffer = onLinkThread ? InputBuffer : readerBuffer;
+        uint32_t count = 0;
+        const int32_t length = ReadReport(hidHandle, buffer, &count);
         if (length == TINY_HID_REOPENED) {
             remoteReturned = true;
             // The link's thread puts the remote back and reads on, so that the
@@ -275,7 +291,7 @@ void PollRemote() {
             return;
         }
         if (length > 0) {
-            DecodeReport(InputBuffer, length);
+            DecodeReport(buffer, length);
         }
         return;
     }

@@ -81,9 +81,10 @@ void CancelPolls(bool cancel);
 // remote sends it when an accessory comes or goes and then stays silent until
 // the mode is set anew. A whole data report of another mode than the one
 // set marks the mode for sending again too, at most once per
-// kModeResendMinMs: the kernel's own driver sets its mode now and then. A
-// memory answer (0x21, 0x22) while the rumble is on marks the rumble for
-// KeepRumble. Anything else changes nothing.
+// kModeResendMinMs: the kernel's own driver sets its mode now and then. While
+// the rumble is on, memory data (0x21) or an acknowledgement (0x22) of a
+// report the link never sends marks the rumble for KeepRumble: another
+// writer has stopped the motor. Anything else changes nothing.
 void DecodeReport(const uint8_t* report, int32_t length = kReportBufferSize);
 
 // True while a status report has asked for the report mode to be sent again.

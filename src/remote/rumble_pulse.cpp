@@ -2,7 +2,6 @@
 
 #include "core/wait.h"
 #include "platform/counter.h"
-#include "platform/thread.h"
 #include "remote/probe.h"
 #include "remote/remote_link.h"
 
@@ -23,11 +22,12 @@ void WatchLoop() {
 // The watcher is the probe's reader in another loop, so that an end of the
 // program during the pulse stops it as it stops the probe's.
 void PulseRumble(int32_t ms) {
+    // Timed from the write that starts the motor: starting the watcher takes
+    // a few ms of its own under wine.
     SetRumble(1);
-    readerRun.store(true, std::memory_order_relaxed);
-    const bool watching = StartThread(WatchLoop);
-    const double frequency = static_cast<double>(CounterFrequency());
     const int64_t start = ReadCounter();
+    const bool watching = StartReader(WatchLoop);
+    const double frequency = static_cast<double>(CounterFrequency());
     while (static_cast<double>(ReadCounter() - start) / frequency * 1000.0 <= ms) {
         EndIfRequested();
         KeepRumble();

@@ -4,6 +4,7 @@
 
 int64_t fakeCounterNow = 0;
 int64_t fakeCounterReads = 0;
+std::function<void()> fakeOnCounterRead;
 
 double FakeNowMs() {
     return static_cast<double>(fakeCounterNow) * 1000.0 / kFakeTicksPerSecond;
@@ -12,11 +13,15 @@ double FakeNowMs() {
 void ResetFakeCounter() {
     fakeCounterNow = 0;
     fakeCounterReads = 0;
+    fakeOnCounterRead = nullptr;
 }
 
 int64_t ReadCounter() {
     ++fakeCounterReads;
     fakeCounterNow += kFakeTickPerRead;
+    if (fakeOnCounterRead) {
+        fakeOnCounterRead();
+    }
     return fakeCounterNow;
 }
 

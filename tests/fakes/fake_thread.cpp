@@ -3,6 +3,8 @@
 #include "platform/thread.h"
 
 bool fakeThreadStartSucceeds = true;
+bool fakeThreadEnds = true;
+bool fakeThreadRunning = false;
 bool fakeThreadRunsBody = false;
 std::function<void()> fakeOnSleep;
 int fakeThreadStarts = 0;
@@ -11,6 +13,8 @@ int fakeThreadSleeps = 0;
 
 void ResetFakeThread() {
     fakeThreadStartSucceeds = true;
+    fakeThreadEnds = true;
+    fakeThreadRunning = false;
     fakeThreadRunsBody = false;
     fakeOnSleep = nullptr;
     fakeThreadStarts = 0;
@@ -20,15 +24,22 @@ void ResetFakeThread() {
 
 bool StartThread(void (*body)()) {
     ++fakeThreadStarts;
-    if (fakeThreadStartSucceeds && fakeThreadRunsBody) {
-        body();
+    if (!fakeThreadStartSucceeds || fakeThreadRunning) {
+        return false;
     }
-    return fakeThreadStartSucceeds;
+    if (fakeThreadRunsBody) {
+        body();
+    } else {
+        fakeThreadRunning = !fakeThreadEnds;
+    }
+    return true;
 }
 
-bool JoinThread(int32_t) {
-    ++fakeThreadJoins;
-    return true;
+bool JoinThread(int32_t timeoutMs) {
+    if (timeoutMs > 0) {
+        ++fakeThreadJoins;
+    }
+    return !fakeThreadRunning;
 }
 
 void SleepMs(int32_t) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 #include "hid/windows/hid_calls.h"
 
@@ -14,10 +15,34 @@ std::function<void()> fakeHidOnList;
 int fakeHidOpen = 0;
 int fakeHidInputBuffers = 0;
 bool fakeHidReadFails = false;
+int fakeHidReportEveryMs = 0;
+int fakeHidReadMs = 0;
 
 namespace {
 
 int wakeSignal;  // its address is the one signal handed out
+std::chrono::steady_clock::time_point nextClockedReport;
+
+// The clocked remote's next report, waiting up to timeoutMs for it.
+int32_t ReadClocked(uint8_t* dest, int32_t inputLength, int32_t timeoutMs) {
+    const std::chrono::milliseconds period(fakeHidReportEveryMs);
+    std::this_thread::sleep_for(std::chrono::milliseconds(fakeHidReadMs));
+    const auto now = std::chrono::steady_clock::now();
+    if (nextClockedReport > now) {
+        if (now + std::chrono::milliseconds(timeoutMs) < nextClockedReport) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(timeoutMs));
+            return 0;
+        }
+        std::this_thread::sleep_until(nextClockedReport);
+    }
+    // The system queues two reports at most (the library asks for that).
+    nextClockedReport =
+        std::max(nextClockedReport, std::chrono::steady_clock::now() - 2 * period) + period;
+    std::memset(dest, 0, static_cast<size_t>(inputLength));
+    const uint8_t report[] = {0x31, 0x00, 0x00, 0x80, 0x80, 0x9A};
+    std::memcpy(dest, report, sizeof report);
+    return inputLength;
+}
 
 FakeInterface* Find(const std::string& path) {
     for (FakeInterface& i : fakeInterfaces) {
@@ -47,6 +72,8 @@ void ResetFakeWin32Hid() {
     fakeHidOnList = nullptr;
     fakeHidInputBuffers = 0;
     fakeHidReadFails = false;
+    fakeHidReportEveryMs = 0;
+    fakeHidReadMs = 0;
 }
 
 namespace hidcalls {
@@ -97,6 +124,9 @@ int32_t Read(Device device, uint8_t* dest, int32_t capacity, int32_t timeoutMs, 
     if (fakeHidReadFails || !i.present || capacity < i.inputLength) {
         return -1;
     }
+    if (fakeHidReportEveryMs > 0) {
+        return ReadClocked(dest, i.inputLength, timeoutMs);
+    }
     if (fakeHidPending.empty() && timeoutMs != 0) {
         ++fakeHidTimedWaits;
         if (fakeHidOnWait) {
@@ -115,7 +145,7 @@ int32_t Read(Device device, uint8_t* dest, int32_t capacity, int32_t timeoutMs, 
 
 WriteResult Write(Device device, const uint8_t* report, int32_t length, int32_t) {
     const FakeInterface& i = Of(device);
-    fakeHidWrites.push_back({"write", {report, report + length}});
+    fakeHidWrites.push_back({"write", {report, report + length}, std::chrono::steady_clock::now()});
     if (!i.present) {
         return WriteResult::Failed;
     }
@@ -128,7 +158,7 @@ WriteResult Write(Device device, const uint8_t* report, int32_t length, int32_t)
 
 bool SetOutputReport(Device device, const uint8_t* report, int32_t length) {
     const FakeInterface& i = Of(device);
-    fakeHidWrites.push_back({"set", {report, report + length}});
+    fakeHidWrites.push_back({"set", {report, report + length}, std::chrono::steady_clock::now()});
     return i.present && i.controlWorks && length == i.outputLength;
 }
 

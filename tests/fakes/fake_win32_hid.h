@@ -4,6 +4,7 @@
 // and length the library chose, and stacks that reject some lengths.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -26,6 +27,7 @@ struct FakeInterface {
 struct FakeWrite {
     std::string way;  // "write" (WriteFile) or "set" (HidD_SetOutputReport)
     std::vector<uint8_t> bytes;
+    std::chrono::steady_clock::time_point at{};
 };
 
 extern std::vector<FakeInterface> fakeInterfaces;
@@ -37,6 +39,12 @@ extern std::function<void()> fakeHidOnList;              // called on each enume
 extern int fakeHidOpen;                                  // interfaces open now
 extern int fakeHidInputBuffers;                          // the last queue cap asked for
 extern bool fakeHidReadFails;                            // the open remote's reads fail
+// When non-zero the open remote reports 0x31 every this many ms of real time,
+// as a remote read back to back by another thread does; the queue is unused.
+extern int fakeHidReportEveryMs;
+// How long the stack takes over each read of the clocked remote: longer than
+// its period (wine's HID stack under emulation), a report is always waiting.
+extern int fakeHidReadMs;
 
 // Two devices of wine's own and an original remote, nothing open.
 void ResetFakeWin32Hid();

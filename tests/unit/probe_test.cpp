@@ -66,3 +66,26 @@ TEST_F(ProbeTest, StopReaderLeavesAReaderThatLeftItsLoopAlone) {
     EXPECT_EQ(cancels[0].what, "cancel 01");
     EXPECT_EQ(cancels[1].what, "cancel 00");
 }
+
+// A reader caught where a cancel cannot reach outlives its join. It leaves at
+// its next look at readerRun, so no later start may set that while it lives;
+// once it has ended, the next start gets a reader of its own.
+TEST_F(ProbeTest, AReaderLeftBehindByAJoinThatTimedOutIsNeverSetReadingAgain) {
+    fakeThreadEnds = false;
+    ProbeRemote();
+    FinishReader();
+    ASSERT_TRUE(fakeThreadRunning);
+
+    bool toldToRead = false;
+    fakeOnCounterRead = [&toldToRead] { toldToRead = toldToRead || readerRun; };
+    EXPECT_FALSE(ProbeRemote());
+    StopReader();
+    EXPECT_FALSE(toldToRead);
+
+    fakeThreadRunning = false;  // it got out at last
+    fakeThreadEnds = true;
+    const int started = fakeThreadStarts;
+    ProbeRemote();
+    EXPECT_TRUE(toldToRead);
+    EXPECT_EQ(fakeThreadStarts, started + 1);
+}

@@ -345,3 +345,35 @@ TEST_F(RemoteLinkTest, AStatusReportSoonAfterAReturnRestoresTheWholeStateAgain) 
     Deliver(kAtRest);
     EXPECT_EQ(SentReports(), (Reports{{0x12, 0x00, 0x31}}));
 }
+
+// The remote acknowledges some of the program's own reports too: only an
+// answer to a report the program never sends shows that another writer (the
+// kernel's driver) has just stopped the motor.
+TEST_F(RemoteLinkTest, OnlyAnAnswerToAnotherWritersReportHasTheRumbleSetAgain) {
+    struct Case {
+        std::vector<uint8_t> answer;
+        bool setAgain;
+    };
+    const std::vector<Case> cases = {
+        {{0x22, 0x00, 0x00, 0x11, 0x00}, false},  // our LEDs
+        {{0x22, 0x00, 0x00, 0x12, 0x00}, false},  // our mode
+        {{0x22, 0x00, 0x00, 0x13, 0x00}, false},  // our rumble
+        {{0x22, 0x00, 0x00, 0x12, 0x03}, false},  // our mode, refused
+        {{0x22, 0x00, 0x00}, false},              // names no report
+        {{0x22, 0x00, 0x00, 0x16, 0x00}, true},   // a memory write
+        {{0x22, 0x00, 0x00, 0x15, 0x00}, true},   // a status request
+        {{0x22, 0x00, 0x00, 0x10, 0x00}, true},   // a rumble-only report
+        {std::vector<uint8_t>(22, 0x21), true},   // a memory read's data
+    };
+    for (const Case& c : cases) {
+        OpenLinkWithMode();
+        SetRumble(1);
+        ResetFakeHid();
+        Deliver(c.answer);
+        KeepRumble();
+        EXPECT_EQ(SentReports(), (c.setAgain ? Reports{{0x13, 0x01}} : Reports{}))
+            << "answer to " << int{c.answer.size() > 3 ? c.answer[3] : 0};
+        SetRumble(0);
+        CloseRemote();
+    }
+}

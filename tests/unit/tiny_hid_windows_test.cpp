@@ -46,15 +46,33 @@ protected:
 
 }  // namespace
 
-TEST(WindowsHidLibrary, OpensTheRemoteOrThePlusAndNothingElse) {
+// The link asks for the original remote first and for the Plus only when
+// there is none: a request opens exactly the device it names.
+TEST(WindowsHidLibrary, OpensTheDeviceAskedForAndNothingElse) {
     ResetFakeWin32Hid();
     const int32_t remote = OpenHidHandle(0x057E, 0x0306);
     EXPECT_GE(remote, 0);
     EXPECT_EQ(fakeHidInputBuffers, 2) << "the system's queue is kept short";
     CloseHidHandle(remote);
 
+    // A Plus listed before an original remote: each request gets its own.
+    fakeInterfaces.insert(fakeInterfaces.begin() + 2,
+                          {.path = "plus", .vendorId = 0x057E, .productId = 0x0330});
+    const int32_t original = OpenHidHandle(0x057E, 0x0306);
+    EXPECT_EQ(Write(original, {0x11, 0x10}), 2);
+    ASSERT_EQ(fakeHidWrites.size(), 1u);
+    EXPECT_EQ(fakeHidOpen, 1);
+    fakeInterfaces.back().present = false;
+    EXPECT_EQ(Write(original, {0x11, 0x10}), -1) << "it was the original remote";
+    CloseHidHandle(original);
+    fakeInterfaces.back().present = true;
+    fakeInterfaces.erase(fakeInterfaces.begin() + 2);
+
     fakeInterfaces.back().productId = 0x0330;
-    const int32_t plus = OpenHidHandle(0x057E, 0x0306);
+    const int32_t notThePlus = OpenHidHandle(0x057E, 0x0306);
+    EXPECT_EQ(notThePlus, -1) << "the Plus answers only for itself";
+    CloseHidHandle(notThePlus);
+    const int32_t plus = OpenHidHandle(0x057E, 0x0330);
     EXPECT_GE(plus, 0) << "the Remote Plus";
     CloseHidHandle(plus);
 

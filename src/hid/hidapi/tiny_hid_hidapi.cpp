@@ -140,8 +140,11 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
 
     // Keep only the newest of the reports that queued up while the caller
     // was busy: acting on them one by one would lag behind the hand.
+    // A writer waiting meanwhile goes first: a remote that reports faster
+    // than it is read never lets the queue run dry.
     int newest = 0;
     for (int drained = 0; d->device != nullptr && drained < kMaxDrain; ++drained) {
+        YieldToWriters(lock);
         uint8_t pending[TINY_HID_BUFFER_SIZE];
         const int length = hid_read_timeout(d->device, pending, sizeof pending, 0);
         if (length < 0) {

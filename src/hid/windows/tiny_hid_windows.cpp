@@ -2,8 +2,8 @@
 // Bluetooth.
 //
 // The remote is found by enumerating HID interfaces and asking each for its
-// identifiers; the original remote (0306) and the Remote Plus (0330) both
-// count. Reads keep only the newest queued report, as the other libraries do.
+// identifiers, which must be the ones asked for. Reads keep only the newest
+// queued report, as the other libraries do.
 //
 // Writes: the Plus takes output reports only on the interrupt channel, so
 // WriteFile is the way, and which length it wants differs between Windows
@@ -79,13 +79,10 @@ Device* Find(int32_t handle) {
     return &devices[handle];
 }
 
+// Exactly the device asked for: the link asks for the Plus itself where no
+// original remote is.
 bool Matches(const hidcalls::Identity& identity, int32_t vendorId, int32_t productId) {
-    if (identity.vendorId != vendorId) {
-        return false;
-    }
-    // The Remote Plus is the same remote to the program.
-    return identity.productId == productId ||
-           (productId == kRemoteProductId && identity.productId == kRemotePlusProductId);
+    return identity.vendorId == vendorId && identity.productId == productId;
 }
 
 // Opens the first present interface that matches, with its report lengths.
@@ -226,6 +223,9 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
 
 extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) {
     std::unique_lock lock(libraryMutex);
+    // A thread that reads on at once (the pulse's watcher) would otherwise
+    // take the lock back before a waiting writer wakes.
+    YieldToWriters(lock);
     Device* d = Find(handle);
     if (d == nullptr || buffer == nullptr) {
         return -1;
@@ -234,8 +234,11 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
 
     // Keep only the newest of the reports that queued up while the caller
     // was busy: acting on them one by one would lag behind the hand.
+    // A writer waiting meanwhile goes first: a stack slower to hand reports
+    // over than the remote sends them never runs dry.
     int32_t newest = 0;
     for (int drained = 0; d->device != nullptr && drained < kMaxDrain; ++drained) {
+        YieldToWriters(lock);
         uint8_t pending[TINY_HID_BUFFER_SIZE];
         const int32_t length = ReadSlice(*d, pending, 0, handle);
         if (length <= 0) {
