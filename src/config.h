@@ -46,6 +46,26 @@ constexpr int32_t kModeResendMinMs = 100;
 // this long after the return has the program's whole state restored again.
 constexpr int32_t kReturnSetupMs = 1000;
 
+// The HID libraries of a real remote (and the scripted one, which plays it).
+// Between looks for a gone remote: a look enumerates every HID device, a
+// few ms of system time, so twice a second keeps a lost remote from loading
+// the machine while a returning one is back within half a second.
+constexpr int32_t kReopenIntervalMs = 500;
+// A read waits in slices of this length, so that a cancel is seen promptly
+// and a waiting write goes out within one slice.
+constexpr int32_t kHidReadSliceMs = 10;
+// Reports drained per read at most, so that a flooding device cannot keep a
+// read from returning.
+constexpr int kHidMaxDrain = 1024;
+// Devices open at a time; the program opens one.
+constexpr int32_t kHidMaxHandles = 8;
+// Reports Windows queues for the remote: the least it allows. Fewer queued
+// reports mean less stale motion to drain.
+constexpr int32_t kWindowsInputBuffers = 2;
+// A Windows write not out by then counts as failed: a vanished remote must
+// not hold the program's loop.
+constexpr int32_t kWindowsWriteBoundMs = 1000;
+
 // Windows ends a program whose console was closed (or whose user logs off)
 // as soon as its console handler returns; the handler holds it this long for
 // the main thread to leave the remote quiet. Windows itself allows about 5 s.

@@ -34,6 +34,7 @@
 #include <thread>
 #include <vector>
 
+#include "config.h"
 #include "hid/remote_protocol.h"
 #include "hid/scripted/script.h"
 #include "hid/tiny_hid.h"
@@ -43,8 +44,6 @@ namespace {
 constexpr int32_t kHandle = 0;
 // A waiting read looks at its cancel flag at least this often.
 constexpr int64_t kWaitSliceNs = 2'000'000;
-// Between looks for a gone remote, as in the real library.
-constexpr double kReopenIntervalMs = 500.0;
 
 std::mutex mutex;  // guards everything below but `cancel`
 Script script;
@@ -58,7 +57,7 @@ int32_t openedProductId = 0;
 
 // A remote that vanishes (the script's gaps), as the real library sees it:
 // gone from the gap's start, noticed by the next read, which then looks for
-// it every kReopenIntervalMs and finds it at the first look after the gap.
+// it every kReopenIntervalMs (as the real library does) and finds it at the first look after the gap.
 size_t nextGap = 0;       // first gap the remote has not come back from
 bool lost = false;        // a read has noticed the remote gone
 double nextReopenMs = 0;  // when a waiting read looks for it next
