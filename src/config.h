@@ -27,6 +27,12 @@ constexpr int32_t kStrikeRumbleMs = 200;  // rumble pulse of a strike while swin
 constexpr int32_t kQuitPauseMs = 1000;    // lets the off sound play out before quitting
 constexpr int32_t kFlashMs = 200;         // start-up flash of all four LEDs
 
+// The LEDs of a sweep, step by step, as how many of them are lit from LED 1
+// on: up as the blade extends, down as it retracts.
+constexpr int32_t kSweepSteps = 4;
+constexpr int32_t kIgniteSweepLeds[kSweepSteps] = {1, 2, 3, 4};
+constexpr int32_t kRetractSweepLeds[kSweepSteps] = {3, 2, 1, 0};
+
 // Start-up probe: the window in which the remote must report, the reader's
 // pause after each read, and how long stopping the reader may take at most.
 constexpr int32_t kProbeWindowMs = 100;

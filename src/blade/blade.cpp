@@ -2,37 +2,32 @@
 
 #include "config.h"
 #include "core/wait.h"
+#include "hid/remote_protocol.h"
 #include "remote/remote_link.h"
 #include "remote/rumble_pulse.h"
 #include "sound/sound_bank.h"
 
 namespace {
 
-// The LED patterns of a sweep, in order: up as the blade extends, down as it
-// retracts.
-constexpr int32_t kSweepSteps = 4;
-constexpr uint8_t kIgniteSweep[kSweepSteps] = {kLeds1, kLeds12, kLeds123, kLedsAll};
-constexpr uint8_t kRetractSweep[kSweepSteps] = {kLeds123, kLeds12, kLeds1, kLedsNone};
-
 // The sound starts first and plays on while the LEDs run through the
 // patterns, a step apart; the rumble pulse closes the effect.
-void Sweep(SoundId sound, const uint8_t (&patterns)[kSweepSteps]) {
+void Sweep(SoundId sound, const int32_t (&ledsLit)[kSweepSteps]) {
     PlaySlot(sound);
     for (int32_t step = 0; step < kSweepSteps; ++step) {
         if (step > 0) {
             WaitMs(kLedStepMs);
         }
-        SetLeds(patterns[step]);
+        SetLeds(LedsUpTo(ledsLit[step]));
     }
     PulseRumble(kEffectRumbleMs);
 }
 
 void Ignite() {
-    Sweep(SoundId::On, kIgniteSweep);
+    Sweep(SoundId::On, kIgniteSweepLeds);
 }
 
 void Retract() {
-    Sweep(SoundId::Off, kRetractSweep);
+    Sweep(SoundId::Off, kRetractSweepLeds);
 }
 
 void StrikePulse() {

@@ -66,6 +66,12 @@ constexpr uint8_t kLeds12 = kLed1 | kLed2;
 constexpr uint8_t kLeds123 = kLed1 | kLed2 | kLed3;
 constexpr uint8_t kLedsAll = kLed1 | kLed2 | kLed3 | kLed4;
 
+// LEDs 1 to n lit, the rest dark (n from 0 to 4).
+constexpr uint8_t LedsUpTo(int n) {
+    return static_cast<uint8_t>(((1u << n) - 1u) << 4);
+}
+static_assert(LedsUpTo(0) == kLedsNone && LedsUpTo(2) == kLeds12 && LedsUpTo(4) == kLedsAll);
+
 // Input reports, remote to host, by identifier. The remote sends a status
 // report when an accessory comes or goes and then no data reports (0x30 to
 // 0x3F) until it is given a reporting mode again.
@@ -76,6 +82,12 @@ constexpr uint8_t kReportButtons = 0x30;       // core buttons
 constexpr uint8_t kReportButtonsAccel = 0x31;  // core buttons and accelerometer
 constexpr uint8_t kFirstDataReport = 0x30;
 constexpr uint8_t kLastDataReport = 0x3F;
+
+// A status report as the remote sends it when an accessory comes or goes: no
+// buttons, no flags, battery 0xC8.
+constexpr uint8_t kStatusBattery = 0xC8;
+constexpr uint8_t kAccessoryStatusReport[] = {kReportStatus, 0x00, 0x00,          0x00,
+                                              0x00,          0x00, kStatusBattery};
 
 // Length in bytes of input report `id` as the remote sends it, identifier
 // included, or 0 for an identifier it does not send. Windows hands every
@@ -104,6 +116,13 @@ constexpr int InputReportLength(uint8_t id) {
 // Report 0x22 names the output report it answers in this byte (then an
 // error code).
 constexpr int kAcknowledgedReportByte = 3;
+
+// Length of a whole data report of a mode that starts with the core buttons
+// (0x30 to 0x37), or 0 for any other identifier: only a whole one shows the
+// remote's mode.
+constexpr int ButtonsDataReportLength(uint8_t id) {
+    return id >= kReportButtons && id <= 0x37 ? InputReportLength(id) : 0;
+}
 
 // Where the fields sit in reports 0x30 and 0x31, and the shortest report that
 // carries them, identifier included.

@@ -2,9 +2,12 @@
  *
  * Several libraries implement this header and the build links one of them
  * into each program:
- *   hidapi/    a real device, over hidapi's hidraw backend (glowbrand)
+ *   device_core.cpp over hidapi/ or windows/
+ *              a real device: one read core over hidapi's hidraw backend
+ *              (Linux) or over Windows' own HID stack (glowbrand)
  *   scripted/  a remote played from a script file, for tests and replays
  *              (glowbrand-scripted)
+ *   virtual/   a remote played at the keyboard (glowbrand-virtual)
  *
  * Reports are passed in the caller's buffer of TINY_HID_BUFFER_SIZE bytes with
  * the report identifier in byte 0. Every function is safe to call with any

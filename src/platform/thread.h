@@ -1,5 +1,6 @@
 // A thread for the remote's reader: the start-up probe's, or a rumble pulse's
-// watcher, one at a time beside the main thread.
+// watcher, one at a time beside the main thread. (The sound service and the
+// keyboard remote keep threads of their own; docs/design.md lists them all.)
 #pragma once
 
 #include <cstdint>

@@ -74,28 +74,6 @@ double MsSince(int64_t counter) {
            static_cast<double>(CounterFrequency());
 }
 
-// Shortest whole data report of each mode that starts with the core buttons,
-// or 0 for other identifiers: only a whole one shows the remote's mode.
-int32_t WholeDataReportLength(uint8_t id) {
-    switch (id) {
-        case kReportButtons:
-            return kButtonsLength;
-        case kReportButtonsAccel:
-            return kButtonsAccelLength;
-        case 0x32:
-            return 11;
-        case 0x33:
-            return 18;
-        case 0x34:
-        case 0x35:
-        case 0x36:
-        case 0x37:
-            return 22;
-        default:
-            return 0;
-    }
-}
-
 // The output reports this link sends.
 bool SentByTheLink(uint8_t id) {
     return id == kReportLeds || id == kReportMode || id == kReportRumble;
@@ -208,7 +186,7 @@ void DecodeReport(const uint8_t* report, int32_t length) {
     if (length < 1) {
         return;
     }
-    const int32_t wholeLength = WholeDataReportLength(report[0]);
+    const int32_t wholeLength = ButtonsDataReportLength(report[0]);
     if (modeSet && wholeLength > 0 && length >= wholeLength) {
         modeWrong = report[0] != modeValue;
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <iterator>
 #include <map>
 
 #include "hid/remote_protocol.h"
@@ -151,7 +152,8 @@ std::string ParseScript(std::string_view text, Script& script) {
                 return where + "the script expands to more than 1000000 reports";
             }
             script.accessoryMs.push_back(timeMs);
-            byTime[timeMs] = {kReportStatus, 0x00, 0x00, 0x00, 0x00, 0x00, 0xc8};
+            byTime[timeMs].assign(std::begin(kAccessoryStatusReport),
+                                  std::end(kAccessoryStatusReport));
             anyReportLine = true;
             continue;
         }

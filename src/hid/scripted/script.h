@@ -23,6 +23,8 @@
 #include <string_view>
 #include <vector>
 
+#include "hid/remote_protocol.h"
+
 struct ScriptReport {
     int64_t timeMs;
     std::vector<uint8_t> bytes;
@@ -39,7 +41,7 @@ struct Script {
     std::vector<ScriptReport> reports;  // in time order, one per time
     std::vector<ScriptGap> gaps;        // in time order, not overlapping
     std::vector<int64_t> accessoryMs;   // in time order: accessory events
-    int32_t productId = 0x0306;
+    int32_t productId = kRemoteProductId;
 };
 
 // Most reports a script may expand to: bounds memory for any input.
