@@ -1,9 +1,11 @@
 #include "remote/remote_link.h"
 
+#include <algorithm>
 #include <thread>
 
 #include "hid/tiny_hid.h"
 #include "platform/counter.h"
+#include "remote/link_rules.h"
 
 static_assert(kReportBufferSize == TINY_HID_BUFFER_SIZE);
 
@@ -59,15 +61,10 @@ int64_t modeSentAt = 0;  // counter value when the mode was last sent
 // the motor.
 std::atomic<bool> rumbleStopped{false};
 
-// From a remote's return until the end of the kernel driver's set-up of it,
-// which overwrites the mode and LEDs: a status report in this time (the
-// driver asks for some) has the whole state restored, not only the mode.
-std::atomic<bool> returnSetup{false};
+// Set once a return has been answered; returnedAt is when. Soon after a
+// return the kernel's driver sets the remote up its own way (see ReportsDue).
+bool returnAnswered = false;
 int64_t returnedAt = 0;
-
-uint8_t RumbleBit() {
-    return rumbleOn ? kRumbleBit : 0;
-}
 
 double MsSince(int64_t counter) {
     return static_cast<double>(ReadCounter() - counter) * 1000.0 /
@@ -79,40 +76,51 @@ bool SentByTheLink(uint8_t id) {
     return id == kReportLeds || id == kReportMode || id == kReportRumble;
 }
 
-// The mode, the LEDs and the rumble as the program last set them.
-void RestoreState() {
-    if (modeSet) {
-        SetReportMode(modeFlags, modeValue);
-    }
-    if (ledsSet) {
-        SetLeds(ledsValue);
-    }
-    SetRumble(rumbleOn ? 1 : 0);
+LinkWanted Wanted() {
+    return {.modeSet = modeSet,
+            .modeFlags = modeFlags,
+            .mode = modeValue,
+            .ledsSet = ledsSet,
+            .leds = ledsValue,
+            .rumble = rumbleOn};
 }
 
-// A remote that comes back has forgotten its mode and LEDs, and its motor may
-// have been left running when it vanished mid-pulse.
-void RestoreReturnedRemote() {
-    remoteReturned = false;
-    returnSetup = true;
-    returnedAt = ReadCounter();
-    rumbleOn = false;
-    RestoreState();
+LinkObserved Observed() {
+    return {.statusReport = modeLost,
+            .otherMode = modeWrong,
+            .rumbleStopped = rumbleStopped,
+            .returned = remoteReturned,
+            .msSinceModeSent = MsSince(modeSentAt),
+            .msSinceReturn = returnAnswered ? MsSince(returnedAt) : -1.0};
 }
 
-// On the link's thread, before a read: sends what the remote needs to go on
-// reporting as the program expects.
-void AnswerRemote() {
-    if (returnSetup && MsSince(returnedAt) > kReturnSetupMs) {
-        returnSetup = false;
+// Sends one report and notes what it answers: a mode sent answers a lost or
+// wrong mode, a rumble sent a stopped motor. Only the bytes the report names
+// are written: the rest of OutputBuffer keeps what earlier reports left, and
+// the library sends no more than each report's own length anyway.
+int32_t Send(const LinkReport& report) {
+    std::copy(report.begin(), report.end(), OutputBuffer);
+    if (report[0] == kReportMode) {
+        modeLost = false;
+        modeWrong = false;
+        modeSentAt = ReadCounter();
+    } else if (report[0] == kReportRumble) {
+        rumbleStopped = false;
     }
-    const bool modeDue = modeLost || (modeWrong && MsSince(modeSentAt) >= kModeResendMinMs);
-    if (remoteReturned) {
-        RestoreReturnedRemote();
-    } else if (modeDue && returnSetup) {
-        RestoreState();
-    } else if (modeDue) {
-        SetReportMode(modeFlags, modeValue);
+    return WriteReport(hidHandle, OutputBuffer, &writeCount);
+}
+
+// On the link's thread: sends what the remote is owed for what was seen.
+void Answer(const LinkObserved& observed) {
+    if (observed.returned) {
+        // Its motor stopped with it; the rest of a pulse goes without.
+        rumbleOn = false;
+        remoteReturned = false;
+        returnAnswered = true;
+        returnedAt = ReadCounter();
+    }
+    for (const LinkReport& report : ReportsDue(Wanted(), observed)) {
+        Send(report);
     }
 }
 
@@ -127,7 +135,7 @@ bool OpenRemote() {
     rumbleOn = false;
     modeWrong = false;
     rumbleStopped = false;
-    returnSetup = false;
+    returnAnswered = false;
     hidHandle = OpenHidHandle(kRemoteVendorId, kRemoteProductId);
     if (hidHandle == -1) {
         // The Wii Remote Plus takes the same reports on hidraw.
@@ -150,36 +158,22 @@ void InterruptPolls() {
     CancelReadReport(openHandle.load(), 1);
 }
 
-// Only the bytes a report names are written: the rest of OutputBuffer keeps
-// what earlier reports left, and the library sends no more than each report's
-// own length anyway.
 int32_t SetLeds(uint8_t value) {
     ledsSet = true;
     ledsValue = value;
-    OutputBuffer[0] = kReportLeds;
-    OutputBuffer[1] = value | RumbleBit();
-    return WriteReport(hidHandle, OutputBuffer, &writeCount);
+    return Send(LedsReport(Wanted()));
 }
 
 int32_t SetReportMode(uint8_t flags, uint8_t mode) {
     modeSet = true;
     modeFlags = flags;
     modeValue = mode;
-    modeLost = false;
-    modeWrong = false;
-    modeSentAt = ReadCounter();
-    OutputBuffer[0] = kReportMode;
-    OutputBuffer[1] = flags | RumbleBit();
-    OutputBuffer[2] = mode;
-    return WriteReport(hidHandle, OutputBuffer, &writeCount);
+    return Send(ModeReport(Wanted()));
 }
 
 int32_t SetRumble(uint8_t on) {
     rumbleOn = on != 0;
-    rumbleStopped = false;
-    OutputBuffer[0] = kReportRumble;
-    OutputBuffer[1] = on;
-    return WriteReport(hidHandle, OutputBuffer, &writeCount);
+    return Send(RumbleReport(rumbleOn));
 }
 
 void DecodeReport(const uint8_t* report, int32_t length) {
@@ -229,8 +223,8 @@ void DecodeReport(const uint8_t* report, int32_t length) {
 }
 
 void KeepRumble() {
-    if (rumbleStopped && rumbleOn && std::this_thread::get_id() == linkThread) {
-        SetRumble(1);
+    if (std::this_thread::get_id() == linkThread) {
+        Answer({.rumbleStopped = rumbleStopped});
     }
 }
 
@@ -248,7 +242,7 @@ void PollRemote() {
     const bool onLinkThread = std::this_thread::get_id() == linkThread;
     for (;;) {
         if (onLinkThread) {
-            AnswerRemote();
+            Answer(Observed());
         }
         // Only what this read delivered is decoded: the buffer may still hold
         // an older, longer report (or a status report already answered). A
