@@ -57,7 +57,8 @@ int32_t openedProductId = 0;
 
 // A remote that vanishes (the script's gaps), as the real library sees it:
 // gone from the gap's start, noticed by the next read, which then looks for
-// it every kReopenIntervalMs (as the real library does) and finds it at the first look after the gap.
+// it every kReopenIntervalMs, as the real library does, and finds it at the
+// first look after the gap.
 size_t nextGap = 0;       // first gap the remote has not come back from
 bool lost = false;        // a read has noticed the remote gone
 double nextReopenMs = 0;  // when a waiting read looks for it next
