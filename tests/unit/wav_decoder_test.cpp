@@ -226,6 +226,7 @@ TEST(WavDecoder, HostileImagesAreRefusedOrCutWithoutReadingPastThem) {
         {"pcm data claiming 4 GB", WavImage(FrameFormat(1, 1, 8000, 16), Bytes(800, 0), 0xFFFFFFFF),
          400},
         {"ima adpcm data claiming 4 GB", WavImage(ImaFormat(), ImaBlocks(2), 0xFFFFFFF0), 2 * 505},
+        {"an ima adpcm data chunk of no bytes", WavImage(ImaFormat(), {}), 0},
         {"truncated", truncated, 299},
         {"30 MB", large, 30'000'000},
     };

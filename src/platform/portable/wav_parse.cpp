@@ -230,7 +230,8 @@ bool ConvertPcmFrames(const WavLayout& layout, DecodedSound& made) {
     // already is the frames (the common file, and much the quickest way).
     const bool asIs =
         copied && layout.channels == kept && std::endian::native == std::endian::little;
-    if (asIs) {
+    // An empty data chunk may come with no data pointer at all.
+    if (asIs && frames > 0) {
         std::memcpy(out, layout.data, frames * frameBytes);
     }
     for (size_t f = 0; f < frames && !asIs; ++f) {
