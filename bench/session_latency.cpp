@@ -2,10 +2,12 @@
 // remote to the first frame of its sound coming out, over one scripted
 // session of many swings and strikes at every phase of the loop. Runs the
 // same session through our program and through one built with the naive
-// sound service (bench/naive_sound.cpp), each through SDL's disk driver and,
-// when PULSE_SERVER names one, through a PulseAudio server (recorded from
-// the "glowbrand" sink's monitor with parec), all in one run so that the
-// ratios hold on a noisy machine.
+// sound service (bench/naive_sound.cpp), each through SDL's disk driver and
+// through the private PulseAudio and PipeWire servers the test command's
+// scripts start, where they run (tests/e2e/sound_server.h: each recorded
+// from its "glowbrand" null sink), all in one run so that the ratios hold on
+// a noisy machine. Through PipeWire each program picks its driver itself,
+// as on a desktop.
 //
 //   glowbrand-session-latency <ours> <naive> [swings] [name:period:program...]
 //   glowbrand-session-latency --pulse <swings> name:program...
@@ -40,6 +42,7 @@
 
 #include "config.h"
 #include "session.h"
+#include "sound_server.h"
 #include "tones.h"
 
 namespace {
@@ -88,6 +91,7 @@ struct Figures {
     double firstPlayMs = -1;     // the same for the first play, the blade's lighting
     std::vector<double> readMs;  // due -> read, the loop's part of it
     int missed = 0;              // presses whose sound was not found
+    int underruns = 0;           // the sound server's, over the session
 };
 
 struct Seen {
@@ -95,8 +99,9 @@ struct Seen {
     double value;
 };
 
-// One run of the session through one program and one path.
-Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles) {
+// One run of the session through one program and one path: SDL's disk
+// driver, or a sound server (none: the disk driver).
+Figures Run(const std::string& program, const SoundServer* server, int bufferFrames, int cycles) {
     Figures figures;
     std::vector<double> swings;
     std::vector<double> strikes;
@@ -117,18 +122,20 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
     }
     options.env = {{"GLOWBRAND_HIDLOG", hidLog}};
     pid_t recorder = -1;
-    if (pulse) {
-        options.env.emplace_back("SDL_AUDIODRIVER", "pulseaudio");
-        recorder = StartMonitorRecording(capture);
-        std::error_code error;
-        for (int waited = 0; waited < 5000 && std::filesystem::file_size(capture, error) == 0;
-             waited += 10) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    if (server != nullptr) {
+        const auto env = SoundServerClientEnv(*server);
+        options.env.insert(options.env.end(), env.begin(), env.end());
+        recorder = StartRecording(*server, capture);
+        if (recorder < 0) {
+            std::filesystem::remove_all(scratch);
+            figures.missed = cycles * 2;
+            return figures;
         }
     } else {
         options.env.emplace_back("SDL_AUDIODRIVER", "disk");
         options.env.emplace_back("SDL_DISKAUDIOFILE", capture);
     }
+    const int underrunsBefore = server != nullptr ? SoundServerUnderruns(*server) : 0;
 
     SessionResult session;
     std::atomic<bool> done{false};
@@ -161,9 +168,11 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
         std::this_thread::sleep_for(std::chrono::microseconds(200));
     }
     runner.join();
-    if (recorder > 0) {
-        kill(recorder, SIGTERM);
-        waitpid(recorder, nullptr, 0);
+    StopRecording(recorder);
+    if (server != nullptr) {
+        // Closing a PulseAudio stream is one underrun of its own.
+        const int closing = *server == SoundServer::PulseAudio ? 1 : 0;
+        figures.underruns = std::max(0, SoundServerUnderruns(*server) - underrunsBefore - closing);
     }
     const std::string raw = ReadFile(capture);
     const std::string log = ReadFile(hidLog);
@@ -194,8 +203,9 @@ Figures Run(const std::string& program, bool pulse, int bufferFrames, int cycles
     const double bufferBytes = bufferFrames * 4.0;
     for (const Seen& s : sizes) {
         if (s.value > 0) {
-            const double frames =
-                pulse ? s.value / 4 : std::floor((s.value - 1) / bufferBytes) * bufferFrames;
+            const double frames = server != nullptr
+                                      ? s.value / 4
+                                      : std::floor((s.value - 1) / bufferBytes) * bufferFrames;
             points.push_back({frames, s.wallMs});
         }
     }
@@ -287,6 +297,16 @@ double Percentile(std::vector<double> ms, double p) {
     return ms[std::min(at, ms.size() - 1)];
 }
 
+// The machine's load averages over 1, 5 and 15 minutes, with a newline.
+std::string LoadAverage() {
+    const std::string load = ReadFile("/proc/loadavg");
+    size_t end = 0;
+    for (int fields = 0; fields < 3 && end != std::string::npos; ++fields) {
+        end = load.find(' ', end + (fields > 0 ? 1 : 0));
+    }
+    return load.substr(0, end) + "\n";
+}
+
 // Only through PulseAudio, the programs as name:program, timed from the call.
 int RunThroughPulseOnly(int cycles, int count, char** others) {
     const char* server = std::getenv("PULSE_SERVER");
@@ -311,11 +331,9 @@ int RunThroughPulseOnly(int cycles, int count, char** others) {
             return 2;
         }
         const std::string name = other.substr(0, colon);
-        const int underrunsBefore = PulseUnderruns();
-        const Figures f = Run(std::filesystem::absolute(other.substr(colon + 1)), true,
+        const SoundServer pulse = SoundServer::PulseAudio;
+        const Figures f = Run(std::filesystem::absolute(other.substr(colon + 1)), &pulse,
                               kOutputBufferFrames, cycles);
-        // Closing the stream at the end is one underrun of its own.
-        const int underruns = std::max(0, PulseUnderruns() - underrunsBefore - 1);
         if (f.callMs.empty()) {
             std::printf("| %-20s | no sound found |\n", name.c_str());
             continue;
@@ -323,7 +341,7 @@ int RunThroughPulseOnly(int cycles, int count, char** others) {
         std::printf("| %-20s | %6.1f | %6.1f | %6.1f | %6.1f | %6d | %12.1f | %10.1f | %9d |\n",
                     name.c_str(), Percentile(f.callMs, 50), Percentile(f.callMs, 90),
                     Percentile(f.callMs, 99), Percentile(f.callMs, 100), f.missed,
-                    Percentile(f.ms, 50), f.firstPlayMs, underruns);
+                    Percentile(f.ms, 50), f.firstPlayMs, f.underruns);
         std::fflush(stdout);
     }
     return 0;
@@ -344,23 +362,28 @@ int main(int argc, char** argv) {
         return 2;
     }
     const int cycles = argc > 3 ? std::atoi(argv[3]) : 40;
-    const char* server = std::getenv("PULSE_SERVER");
-    const bool havePulse = server != nullptr && server[0] != '\0';
     struct Way {
         std::string name;
         std::string program;
-        bool pulse;
+        const SoundServer* server;  // none: the disk driver
         int frames = kOutputBufferFrames;
+    };
+    static const SoundServer kServers[] = {SoundServer::PulseAudio, SoundServer::PipeWire};
+    // Each program through each path: the disk driver, then every server running.
+    std::vector<Way> ways;
+    auto addWays = [&ways](const std::string& name, const std::string& program, int frames) {
+        ways.push_back({name + ", disk driver", program, nullptr, frames});
+        for (const SoundServer& server : kServers) {
+            if (SoundServerRunning(server)) {
+                ways.push_back({name + ", " + SoundServerName(server), program, &server, frames});
+            }
+        }
     };
     // The program runs in a folder of its own.
     const std::string ours = std::filesystem::absolute(argv[1]);
     const std::string naive = std::filesystem::absolute(argv[2]);
-    std::vector<Way> ways = {{"ours, disk driver", ours, false},
-                             {"naive, disk driver", naive, false}};
-    if (havePulse) {
-        ways.push_back({"ours, PulseAudio", ours, true});
-        ways.push_back({"naive, PulseAudio", naive, true});
-    }
+    addWays("ours", ours, kOutputBufferFrames);
+    addWays("naive", naive, kOutputBufferFrames);
     // Other builds to compare, as name:period-frames:program.
     for (int i = 4; i < argc; ++i) {
         const std::string other = argv[i];
@@ -369,12 +392,8 @@ int main(int argc, char** argv) {
         if (a == std::string::npos || b == std::string::npos) {
             continue;
         }
-        const std::string program = std::filesystem::absolute(other.substr(b + 1));
-        const int frames = std::atoi(other.c_str() + a + 1);
-        ways.push_back({other.substr(0, a) + ", disk driver", program, false, frames});
-        if (havePulse) {
-            ways.push_back({other.substr(0, a) + ", PulseAudio", program, true, frames});
-        }
+        addWays(other.substr(0, a), std::filesystem::absolute(other.substr(b + 1)),
+                std::atoi(other.c_str() + a + 1));
     }
     // The naive service asks for SDL's default buffer: as SDL gives it here.
     SDL_LogSetOutputFunction([](void*, int, SDL_LogPriority, const char*) {}, nullptr);
@@ -395,22 +414,26 @@ int main(int argc, char** argv) {
     unsetenv("SDL_DISKAUDIOFILE");
     std::printf(
         "due -> first frame out, ms, over %d swings and %d strikes; device buffers: "
-        "ours %d frames (%d through PulseAudio), naive %d frames (SDL's default)\n",
-        cycles, cycles, kOutputBufferFrames, kPulseAudioBufferFrames, naiveFrames);
-    std::printf("| %-20s | %6s | %6s | %6s | %6s | %6s | %13s |\n", "way", "p50", "p90", "p99",
-                "max", "missed", "due->read p50");
+        "ours %d frames (%d through PulseAudio, %d through PipeWire), naive %d frames (SDL's "
+        "default); load average %s",
+        cycles, cycles, kOutputBufferFrames, kPulseAudioBufferFrames, kPipeWireBufferFrames,
+        naiveFrames, LoadAverage().c_str());
+    std::printf("| %-26s | %6s | %6s | %6s | %6s | %6s | %13s | %10s | %9s |\n", "way", "p50",
+                "p90", "p99", "max", "missed", "due->read p50", "first play", "underruns");
     std::printf(
-        "|----------------------|--------|--------|--------|--------|--------|---------------|\n");
+        "|----------------------------|--------|--------|--------|--------|--------|-------------"
+        "--|------------|-----------|\n");
     for (const Way& way : ways) {
         const Figures f =
-            Run(way.program, way.pulse, way.program == naive ? naiveFrames : way.frames, cycles);
+            Run(way.program, way.server, way.program == naive ? naiveFrames : way.frames, cycles);
         if (f.ms.empty()) {
-            std::printf("| %-20s | no sound found |\n", way.name.c_str());
+            std::printf("| %-26s | no sound found |\n", way.name.c_str());
             continue;
         }
-        std::printf("| %-20s | %6.1f | %6.1f | %6.1f | %6.1f | %6d | %13.1f |\n", way.name.c_str(),
-                    Percentile(f.ms, 50), Percentile(f.ms, 90), Percentile(f.ms, 99),
-                    Percentile(f.ms, 100), f.missed, Percentile(f.readMs, 50));
+        std::printf("| %-26s | %6.1f | %6.1f | %6.1f | %6.1f | %6d | %13.1f | %10.1f | %9d |\n",
+                    way.name.c_str(), Percentile(f.ms, 50), Percentile(f.ms, 90),
+                    Percentile(f.ms, 99), Percentile(f.ms, 100), f.missed, Percentile(f.readMs, 50),
+                    f.firstPlayMs, f.underruns);
         std::fflush(stdout);
     }
     return 0;

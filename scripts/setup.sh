@@ -19,6 +19,8 @@ test_packages=(
   file                                 # CPack's DEB generator reads the binaries with it
   lintian man-db                       # the package's own checks; its man pages open by name
   pulseaudio pulseaudio-utils          # tests only: a private sound server, parec
+  pipewire pipewire-bin wireplumber pipewire-pulse  # tests only: a private PipeWire, pw-record
+  dbus                                 # the session bus WirePlumber needs
   qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
   g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine
 )

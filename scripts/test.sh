@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Sets up, builds and runs the whole test suite: once plain (beside a private
-# PulseAudio server with a null sink), once under
+# PulseAudio server and a private PipeWire, each with a null sink), once under
 # AddressSanitizer with UndefinedBehaviorSanitizer, once under
 # ThreadSanitizer for the start-up reader thread. Checks the Debian package
 # of the plain build. Ends with one line of totals over every run.
@@ -8,11 +8,15 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 ./scripts/setup.sh test || exit 1
 
-# The sound tests also listen through a PulseAudio server of their own.
+# The sound tests also listen through a PulseAudio server and a PipeWire
+# server of their own.
 # shellcheck source=private_pulse.sh
 source scripts/private_pulse.sh
+# shellcheck source=private_pipewire.sh
+source scripts/private_pipewire.sh
 start_private_pulse || exit 1
-trap stop_private_pulse EXIT
+trap 'stop_private_pipewire; stop_private_pulse' EXIT
+start_private_pipewire || exit 1
 
 jobs=$(nproc)
 passed=0
@@ -110,6 +114,7 @@ run_suite build "plain"
 # The sanitizer builds hear the sound service through SDL's disk driver only:
 # their slowed audio thread would underrun a real server and prove nothing.
 stop_private_pulse
+stop_private_pipewire
 check_package build
 run_suite build-asan "address,undefined sanitizers" -DGLOWBRAND_SANITIZE=address,undefined
 run_suite build-tsan "thread sanitizer" -DGLOWBRAND_SANITIZE=thread

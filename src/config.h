@@ -97,6 +97,11 @@ constexpr int32_t kOutputBufferFrames = 192;
 // SDL has PulseAudio buffer just one period, and 4 ms underran there even at
 // the machine's own load; 480 frames held (docs/performance.md).
 constexpr int32_t kPulseAudioBufferFrames = 480;
+// Through PipeWire's own driver the whole graph runs at the shortest quantum
+// its clients ask for, rounded down to a power of two, and a sound waits
+// about three of them (SDL hands a buffer over a cycle late): 256 frames
+// could not meet 12 ms at p50, 128 did (docs/performance.md has the runs).
+constexpr int32_t kPipeWireBufferFrames = 128;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
 // under the new one's start, so a cut does not click.

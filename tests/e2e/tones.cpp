@@ -1,8 +1,5 @@
 #include "tones.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <numbers>
@@ -53,18 +50,4 @@ double ToneMisfit(const std::vector<int16_t>& x, size_t start, int tone) {
         worst = std::max(worst, std::abs(x[start + f] - ToneSample(kToneHz[tone], f)));
     }
     return worst;
-}
-
-pid_t StartMonitorRecording(const std::string& capture) {
-    const pid_t recorder = fork();
-    if (recorder == 0) {
-        const int out = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (out < 0 || dup2(out, 1) < 0) {
-            _exit(127);
-        }
-        execlp("parec", "parec", "--device=glowbrand.monitor", "--raw", "--format=s16le",
-               "--rate=48000", "--channels=2", "--latency-msec=2", nullptr);
-        _exit(127);
-    }
-    return recorder;
 }

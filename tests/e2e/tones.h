@@ -4,8 +4,6 @@
 // tests and the session benchmark alike.
 #pragma once
 
-#include <sys/types.h>
-
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -42,9 +40,3 @@ int ToneAt(const std::vector<int16_t>& x, size_t at);
 // How far the block from `start` on differs from the tone's own frames once
 // a cut-off sound has faded: 0 when the tone starts right there.
 double ToneMisfit(const std::vector<int16_t>& x, size_t start, int tone);
-
-// Starts parec recording the "glowbrand" sink's monitor of the PulseAudio
-// server in PULSE_SERVER to `capture`, raw 16-bit stereo at the output rate
-// with a short latency. Returns its pid (kill it with SIGTERM), -1 when it
-// cannot start.
-pid_t StartMonitorRecording(const std::string& capture);

@@ -7,6 +7,10 @@
 // Called before SDL's audio starts; safe to call again.
 void SilenceAudioLibraries();
 
+// True when a PipeWire server may be listening for this user: its socket is
+// where PipeWire's clients look for it. Only a stat: no connection is made.
+bool PipeWireSocketPresent();
+
 // True when there is a desktop for a dialog to appear on.
 bool HasDisplay();
 

@@ -32,18 +32,46 @@ void FillAudio(void*, Uint8* stream, int bytes) {
     MixSound(reinterpret_cast<int16_t*>(stream), frames, kOutputRate);
 }
 
+// SDL lets the PulseAudio and PipeWire servers hold a single period, so those
+// drivers get the period that held there; the rest the device's own.
+int PeriodFrames(const char* driver) {
+    if (driver != nullptr && std::strcmp(driver, "pulseaudio") == 0) {
+        return kPulseAudioBufferFrames;
+    }
+    if (driver != nullptr && std::strcmp(driver, "pipewire") == 0) {
+        return kPipeWireBufferFrames;
+    }
+    return kOutputBufferFrames;
+}
+
 SDL_AudioDeviceID OpenOutput() {
     SDL_AudioSpec wanted{};
     wanted.freq = kOutputRate;
     wanted.format = AUDIO_S16SYS;
     wanted.channels = kOutputChannels;
-    const char* driver = SDL_GetCurrentAudioDriver();
-    const bool pulse = driver != nullptr && std::strcmp(driver, "pulseaudio") == 0;
-    wanted.samples = pulse ? kPulseAudioBufferFrames : kOutputBufferFrames;
+    wanted.samples = static_cast<Uint16>(PeriodFrames(SDL_GetCurrentAudioDriver()));
     wanted.callback = FillAudio;
     SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts for the hardware behind the callback.
     return SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+}
+
+// Where PipeWire serves the sound, SDL 2.26 still takes its pulseaudio driver
+// first and plays through pipewire-pulse, about three times as late as
+// through PipeWire's own driver. The socket is looked at first, so that
+// machines without PipeWire do not load its library; a PipeWire with no
+// output (one that serves only video, beside a PulseAudio) is passed over.
+// SDL_AUDIODRIVER, when set, is the user's choice and wins.
+bool StartDriver() {
+    const char* chosen = SDL_getenv("SDL_AUDIODRIVER");
+    if ((chosen == nullptr || chosen[0] == '\0') && PipeWireSocketPresent() &&
+        SDL_AudioInit("pipewire") == 0) {
+        if (SDL_GetNumAudioDevices(0) > 0) {
+            return true;
+        }
+        SDL_AudioQuit();
+    }
+    return SDL_AudioInit(nullptr) == 0;
 }
 
 }  // namespace
@@ -61,7 +89,7 @@ bool OpenSoundDevice() {
     // decoding worker start: SDL's hints are not safe to change while
     // another thread reads them.
     SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum");
-    if (SDL_AudioInit(nullptr) == 0) {
+    if (StartDriver()) {
         device = OpenOutput();
     }
     if (device == 0) {

@@ -1,0 +1,99 @@
+# Sourced, not run: a private PipeWire server, as Debian 12's desktops run it
+# (pipewire, WirePlumber, pipewire-pulse), with a null sink and a D-Bus
+# session bus of its own, apart from any server of the desktop's. It can run
+# beside the private PulseAudio of private_pulse.sh: this shell's clients are
+# not pointed at it.
+#
+#   start_private_pipewire   starts it and exports GLOWBRAND_PIPEWIRE_DIR, its
+#                            folder: clients run with XDG_RUNTIME_DIR set to
+#                            it (pipewire_env prints the variables), and its
+#                            server.log's "client too slow" lines count the
+#                            clients' underruns
+#   in_private_pipewire cmd  runs cmd as a client of it
+#   stop_private_pipewire    stops it and removes its folder
+# The sink is "glowbrand" at 48 kHz. It records with
+#   pw-record -P '{ stream.capture.sink=true }' --target glowbrand
+# A null sink made through pipewire-pulse (module-null-sink) records only
+# silence, so the sink is one of PipeWire's own.
+
+start_private_pipewire() {
+  pipewire_dir=$(mktemp -d /tmp/glowbrand-pipewire-XXXXXX) || return 1
+  chmod 700 "$pipewire_dir"
+  export GLOWBRAND_PIPEWIRE_DIR=$pipewire_dir
+  local config=$pipewire_dir/config
+  mkdir -p "$config/pipewire/pipewire.conf.d" "$config/wireplumber/main.lua.d" \
+    "$config/wireplumber/bluetooth.lua.d"
+  cat >"$config/pipewire/pipewire.conf.d/glowbrand.conf" <<'CONF'
+context.objects = [
+  { factory = adapter
+    args = {
+      factory.name = support.null-audio-sink
+      node.name = glowbrand
+      node.description = "Glowbrand null sink"
+      media.class = Audio/Sink
+      audio.position = [ FL FR ]
+      audio.rate = 48000
+      node.driver = true
+      monitor.channel-volumes = true
+    }
+  }
+]
+CONF
+  # Only the null sink: no sound card, camera or Bluetooth device of the machine.
+  printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' \
+    'libcamera_monitor.enabled = false' >"$config/wireplumber/main.lua.d/99-glowbrand.lua"
+  echo 'bluez_monitor.enabled = false' >"$config/wireplumber/bluetooth.lua.d/99-glowbrand.lua"
+  local log=$pipewire_dir/server.log program vars _
+  mapfile -t vars < <(pipewire_env)
+  pipewire_pids=()
+  # WirePlumber needs a session bus.
+  dbus-daemon --session --nofork --address="unix:path=$pipewire_dir/bus" >>"$log" 2>&1 &
+  pipewire_pids+=($!)
+  for _ in $(seq 50); do
+    [ -S "$pipewire_dir/bus" ] && break
+    sleep 0.1
+  done
+  # Info level: the server logs each client that was too slow for its cycle.
+  for program in pipewire wireplumber pipewire-pulse; do
+    env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" PIPEWIRE_DEBUG=3 \
+      DBUS_SESSION_BUS_ADDRESS="unix:path=$pipewire_dir/bus" "$program" >>"$log" 2>&1 &
+    pipewire_pids+=($!)
+  done
+  # Up once WirePlumber has made the null sink the default.
+  for _ in $(seq 100); do
+    in_private_pipewire pactl info 2>/dev/null | grep -q '^Default Sink: glowbrand$' && return 0
+    sleep 0.1
+  done
+  echo "the private PipeWire server did not start:" >&2
+  tail -n 5 "$log" >&2
+  stop_private_pipewire
+  return 1
+}
+
+# The environment of a client of the private server, one NAME=value a line.
+pipewire_env() {
+  local dir=$GLOWBRAND_PIPEWIRE_DIR
+  printf '%s\n' "XDG_RUNTIME_DIR=$dir" "XDG_CONFIG_HOME=$dir/config" "XDG_STATE_HOME=$dir/state" \
+    "PULSE_RUNTIME_PATH=$dir/pulse" "PULSE_SERVER=unix:$dir/pulse/native"
+}
+
+in_private_pipewire() {
+  local vars
+  mapfile -t vars < <(pipewire_env)
+  env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" "$@"
+}
+
+# The underruns the server has logged so far.
+pipewire_underruns() {
+  grep -a -c 'client too slow' "$GLOWBRAND_PIPEWIRE_DIR/server.log"
+}
+
+stop_private_pipewire() {
+  local pid
+  for pid in "${pipewire_pids[@]}"; do
+    kill "$pid" 2>/dev/null && wait "$pid" 2>/dev/null
+  done
+  [ -n "${pipewire_dir:-}" ] && rm -rf "$pipewire_dir"
+  pipewire_pids=() pipewire_dir=""
+  unset GLOWBRAND_PIPEWIRE_DIR
+}

@@ -1,0 +1,117 @@
+#include "sound_server.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <thread>
+
+#include "config.h"
+#include "read_file.h"
+#include "session.h"
+
+namespace {
+
+std::string PipeWireDir() {
+    const char* dir = std::getenv("GLOWBRAND_PIPEWIRE_DIR");
+    return dir != nullptr ? dir : "";
+}
+
+}  // namespace
+
+const char* SoundServerName(SoundServer server) {
+    return server == SoundServer::PipeWire ? "PipeWire" : "PulseAudio";
+}
+
+bool SoundServerRunning(SoundServer server) {
+    if (server == SoundServer::PipeWire) {
+        return !PipeWireDir().empty();
+    }
+    const char* pulse = std::getenv("PULSE_SERVER");
+    return pulse != nullptr && pulse[0] != '\0';
+}
+
+// As scripts/private_pipewire.sh's pipewire_env gives it. PULSE_SERVER points
+// at pipewire-pulse, so that a build that takes SDL's pulseaudio driver plays
+// to the same server.
+std::vector<std::pair<std::string, std::string>> SoundServerClientEnv(SoundServer server) {
+    if (server == SoundServer::PulseAudio) {
+        return {{"SDL_AUDIODRIVER", "pulseaudio"}};
+    }
+    const std::string dir = PipeWireDir();
+    return {{"SDL_AUDIODRIVER", ""},
+            {"XDG_RUNTIME_DIR", dir},
+            {"XDG_CONFIG_HOME", dir + "/config"},
+            {"XDG_STATE_HOME", dir + "/state"},
+            {"PULSE_RUNTIME_PATH", dir + "/pulse"},
+            {"PULSE_SERVER", "unix:" + dir + "/pulse/native"}};
+}
+
+pid_t StartRecording(SoundServer server, const std::string& capture) {
+    // Built before the fork: the child only sets and runs.
+    const auto env = SoundServerClientEnv(server);
+    // PipeWire runs its whole graph at the shortest quantum asked for: the
+    // recording asks for the program's own, so as not to shorten it.
+    const std::string latency = "--latency=" + std::to_string(kPipeWireBufferFrames);
+    const pid_t recorder = fork();
+    if (recorder == 0) {
+        const int out = open(capture.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(out, 1) < 0) {
+            _exit(127);
+        }
+        if (server == SoundServer::PipeWire) {
+            for (const auto& [name, value] : env) {
+                setenv(name.c_str(), value.c_str(), 1);
+            }
+            execlp("pw-record", "pw-record", "-P", "{ stream.capture.sink=true }", "--target",
+                   "glowbrand", "--format=s16", "--rate=48000", "--channels=2", latency.c_str(),
+                   "-", nullptr);
+        } else {
+            execlp("parec", "parec", "--device=glowbrand.monitor", "--raw", "--format=s16le",
+                   "--rate=48000", "--channels=2", "--latency-msec=2", nullptr);
+        }
+        _exit(127);
+    }
+    if (recorder < 0) {
+        return -1;
+    }
+    // parec takes about a second before its first data.
+    std::error_code error;
+    for (int waited = 0; waited < 15000 && std::filesystem::file_size(capture, error) == 0;
+         waited += 10) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    if (std::filesystem::file_size(capture, error) == 0) {
+        StopRecording(recorder);
+        return -1;
+    }
+    return recorder;
+}
+
+void StopRecording(pid_t recorder) {
+    if (recorder > 0) {
+        kill(recorder, SIGTERM);
+        waitpid(recorder, nullptr, 0);
+    }
+}
+
+int SoundServerUnderruns(SoundServer server) {
+    if (server == SoundServer::PulseAudio) {
+        return PulseUnderruns();
+    }
+    const std::string dir = PipeWireDir();
+    if (dir.empty()) {
+        return 0;
+    }
+    const std::string text = ReadFile(dir + "/server.log");
+    const std::string mark = "client too slow";
+    int count = 0;
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
+        ++count;
+    }
+    return count;
+}
