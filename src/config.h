@@ -132,7 +132,8 @@ constexpr int32_t kWasapiPeriodsAhead = 2;
 // period late: the server may have run dry) ...
 constexpr int32_t kWasapiLateWakeMs = 15;
 // ... and after each stretch of this long a quiet, so that a backlog built up
-// unseen is gone before the next sound.
+// unseen is gone before the next sound: only on a stream that has once run
+// late or dry, as only such a one builds a backlog (stream_refill.h).
 constexpr int32_t kWasapiQuietRestartMs = 250;
 // With no default device, or after the device failed, the service tries to
 // open one again this often (a new default device wakes it at once; wine 8

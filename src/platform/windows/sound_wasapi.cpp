@@ -20,6 +20,7 @@
 #include "config.h"
 #include "platform/portable/sound_mixer.h"
 #include "platform/windows/mix_format.h"
+#include "platform/windows/stream_refill.h"
 
 namespace {
 
@@ -98,6 +99,7 @@ struct Stream {
     std::vector<int16_t> mixed;  // stereo, framesAhead frames
     int64_t quietFrames = 0;     // mixed since the last sound's frame
     LONGLONG lastWake = 0;       // performance counter, at the last period's wake
+    bool quirkSeen = false;      // it has run late or dry (stream_refill.h)
 };
 
 enum class Ending { Stopped, DefaultChanged, Failed };
@@ -223,18 +225,21 @@ LONGLONG Now() {
     return now.QuadPart;
 }
 
-// After a late wake the server may have run dry, so the queue is dropped;
-// so it is after each long stretch of quiet, as an underrun need not come
-// with a late wake. Only while all that is queued is quiet: a sound's frames
-// are never dropped, and the next sound starts with no backlog before it.
+// Tops the queue up or drops it (stream_refill.h), and notes the wake.
 bool Refill(Stream& stream, LONGLONG ticksPerSecond) {
-    const LONGLONG now = Now();
-    const bool late =
-        stream.lastWake != 0 && (now - stream.lastWake) * 1000 > ticksPerSecond * kWasapiLateWakeMs;
-    const bool queueQuiet = stream.quietFrames >= stream.framesAhead;
-    const bool longQuiet =
-        stream.quietFrames * 1000 >= int64_t{stream.layout.rate} * kWasapiQuietRestartMs;
-    const bool filled = (late && queueQuiet) || longQuiet ? Restart(stream) : Fill(stream);
+    WakeSeen seen;
+    seen.late = stream.lastWake != 0 &&
+                (Now() - stream.lastWake) * 1000 > ticksPerSecond * kWasapiLateWakeMs;
+    UINT32 padding = 0;
+    if (FAILED(stream.client->GetCurrentPadding(&padding))) {
+        return false;
+    }
+    seen.drained = stream.lastWake != 0 && padding == 0;
+    seen.queueQuiet = stream.quietFrames >= stream.framesAhead;
+    seen.quietMs = stream.quietFrames * 1000 / stream.layout.rate;
+    const bool filled = ChooseRefill(seen, stream.quirkSeen) == RefillAction::Restart
+                            ? Restart(stream)
+                            : Fill(stream);
     stream.lastWake = Now();  // the restart's own time is no lateness
     return filled;
 }

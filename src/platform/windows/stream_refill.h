@@ -1,0 +1,24 @@
+// What the WASAPI stream does at each wake: top its queue up, or drop it and
+// start again. Apart from WASAPI, so that the rule can be tested anywhere.
+#pragma once
+
+#include <cstdint>
+
+// What a wake found.
+struct WakeSeen {
+    bool late = false;        // kWasapiLateWakeMs or more after the last wake
+    bool drained = false;     // nothing was left queued: the engine ran dry
+    bool queueQuiet = false;  // all that is still queued is quiet
+    int64_t quietMs = 0;      // how long the mixer has given only quiet
+};
+
+enum class RefillAction { TopUp, Restart };
+
+// A sound server that ran dry may leave every later frame late for good
+// (wine's PulseAudio driver does: it pads the gap with silence and holds back
+// what the server would not take, unseen). Such a stream drops its queue
+// while only quiet is queued: at once after a late wake or a dry engine, and
+// after each kWasapiQuietRestartMs of quiet, but those restarts only once the
+// stream has shown that it runs late or dry (`quirkSeen`, kept by the caller
+// for the stream's life): elsewhere they would only cost a restart.
+RefillAction ChooseRefill(const WakeSeen& seen, bool& quirkSeen);
