@@ -58,6 +58,12 @@ CONF
     env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" PIPEWIRE_DEBUG=3 \
       DBUS_SESSION_BUS_ADDRESS="unix:path=$pipewire_dir/bus" "$program" >>"$log" 2>&1 &
     pipewire_pids+=($!)
+    # WirePlumber and pipewire-pulse give up at once when the server's socket
+    # is not there yet: they start once it is.
+    for _ in $(seq 100); do
+      [ -S "$pipewire_dir/pipewire-0" ] && break
+      sleep 0.1
+    done
   done
   # Up once WirePlumber has made the null sink the default.
   for _ in $(seq 100); do
