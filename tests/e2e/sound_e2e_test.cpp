@@ -155,8 +155,9 @@ void HearFourTones(const Listening& how) {
 
     SessionResult session;
     std::atomic<bool> done{false};
-    // Counted from shortly before the first press to shortly after the
-    // last: the stream's start and close are the server's underruns too.
+    // Counted from the report before the first press to shortly after the
+    // last: the stream's start and close are the server's underruns too, and
+    // with A pressed right after start-up the start comes shortly before.
     int underrunsAtFirst = -1;
     int underrunsAfterLast = -1;
     std::thread runner([&] {
@@ -180,7 +181,7 @@ void HearFourTones(const Listening& how) {
             for (size_t i = lines.size(); i < times.size(); ++i) {
                 lines.push_back({now, times[i]});
             }
-            if (underrunsAtFirst < 0 && !times.empty() && times.back() >= how.firstPressMs - 500) {
+            if (underrunsAtFirst < 0 && !times.empty() && times.back() >= how.firstPressMs - 10) {
                 underrunsAtFirst = how.underruns();
             }
             if (underrunsAfterLast < 0 && !times.empty() && times.back() >= how.lastPressMs + 500) {
