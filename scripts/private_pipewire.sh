@@ -40,9 +40,12 @@ context.objects = [
 ]
 CONF
   # Only the null sink: no sound card, camera or Bluetooth device of the machine.
+  # The files sort before WirePlumber's own 90-enable-all.lua, which starts the
+  # monitors: one after it came too late, and where no logind runs (a bare root)
+  # the Bluetooth monitor's logind watch ended WirePlumber.
   printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' \
-    'libcamera_monitor.enabled = false' >"$config/wireplumber/main.lua.d/99-glowbrand.lua"
-  echo 'bluez_monitor.enabled = false' >"$config/wireplumber/bluetooth.lua.d/99-glowbrand.lua"
+    'libcamera_monitor.enabled = false' >"$config/wireplumber/main.lua.d/80-glowbrand.lua"
+  echo 'bluez_monitor.enabled = false' >"$config/wireplumber/bluetooth.lua.d/80-glowbrand.lua"
   local log=$pipewire_dir/server.log program vars _
   mapfile -t vars < <(pipewire_env)
   pipewire_pids=()
