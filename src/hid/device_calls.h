@@ -1,7 +1,7 @@
 // The few calls the read core (device_core.cpp) makes on a real remote: one
 // thin layer per system implements them, over hidapi (hidapi/) or over
 // Windows' own HID stack (windows/). The core keeps the rules: the newest
-// report, a vanished remote looked for again, writers first.
+// data and every answer, a vanished remote looked for again, writers first.
 #pragma once
 
 #include <cstdint>

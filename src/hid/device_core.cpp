@@ -7,12 +7,14 @@
 // kReopenIntervalMs a waiting read looks for a device with the same
 // identifiers again. When one is back, the read returns TINY_HID_REOPENED:
 // the caller, not the library, puts the remote back as it left it.
+#include <algorithm>
 #include <array>
 #include <atomic>
 #include <chrono>
 #include <cstring>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 #include "config.h"
 #include "hid/device_calls.h"
@@ -23,12 +25,22 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+struct Report {
+    int32_t length = 0;  // 0: none
+    uint8_t bytes[TINY_HID_BUFFER_SIZE];
+};
+
 struct Handle {
     bool inUse = false;
     devicecalls::Device device = nullptr;  // nullptr while the remote is gone
     int32_t vendorId = 0;
     int32_t productId = 0;
     Clock::time_point nextReopen;
+    // Drained but not delivered yet: the remote's answers in the order they
+    // came, and the newest of the other reports.
+    std::array<Report, kHidHeldAnswers> answers;
+    int32_t answerCount = 0;
+    Report newest;
 };
 
 // The system's calls on one device must not overlap, and a returning remote
@@ -59,7 +71,8 @@ void YieldToWriters(std::unique_lock<std::mutex>& lock) {
     lock.lock();
 }
 
-// One read of the device, writers first; a failed device is released.
+// One read of the device, writers first; a failed device is released, and
+// what was held of it with it.
 int32_t ReadOnce(std::unique_lock<std::mutex>& lock, Handle& h, int32_t slot, uint8_t* report,
                  int32_t timeoutMs) {
     YieldToWriters(lock);
@@ -71,6 +84,8 @@ int32_t ReadOnce(std::unique_lock<std::mutex>& lock, Handle& h, int32_t slot, ui
         devicecalls::Close(h.device);
         h.device = nullptr;
         h.nextReopen = Clock::now() + std::chrono::milliseconds(kReopenIntervalMs);
+        h.answerCount = 0;
+        h.newest.length = 0;
         return 0;
     }
     return length;
@@ -82,6 +97,29 @@ int32_t Deliver(const uint8_t* report, int32_t length, uint8_t* buffer, uint32_t
         *count = static_cast<uint32_t>(length);
     }
     return length;
+}
+
+// A status report or another writer's answer happens once and says what the
+// data reports cannot (the mode is gone, the motor was stopped): never
+// dropped for newer data. A flood of them keeps the latest.
+void Hold(Handle& h, const Report& report) {
+    const uint8_t id = report.bytes[0];
+    if (id != kReportStatus && id != kReportMemoryData && id != kReportAcknowledge) {
+        h.newest = report;
+        return;
+    }
+    if (h.answerCount == kHidHeldAnswers) {
+        std::move(h.answers.begin() + 1, h.answers.end(), h.answers.begin());
+        --h.answerCount;
+    }
+    h.answers[h.answerCount++] = report;
+}
+
+int32_t DeliverFirstAnswer(Handle& h, uint8_t* buffer, uint32_t* count) {
+    const Report first = h.answers[0];
+    std::move(h.answers.begin() + 1, h.answers.begin() + h.answerCount, h.answers.begin());
+    --h.answerCount;
+    return Deliver(first.bytes, first.length, buffer, count);
 }
 
 }  // namespace
@@ -113,24 +151,31 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
     if (h == nullptr || buffer == nullptr) {
         return -1;
     }
-    uint8_t report[TINY_HID_BUFFER_SIZE];
 
-    // Keep only the newest of the reports that queued up while the caller
-    // was busy: acting on them one by one would lag behind the hand. The
-    // bound keeps a flooding device from holding the read.
-    int32_t newest = 0;
+    // Of the data that queued up while the caller was busy only the newest
+    // counts: acting on it report by report would lag behind the hand. The
+    // answers are kept, one delivered per read. The newest data goes first,
+    // so that a single read (the probe's) sees the remote report; answers
+    // held over from an earlier read go before newer data, so that a steady
+    // stream of it cannot hold them back. The bound keeps a flooding device
+    // from holding the read.
+    const bool answersWaited = h->answerCount > 0;
+    Report pending;
     for (int drained = 0; drained < kHidMaxDrain; ++drained) {
-        uint8_t pending[TINY_HID_BUFFER_SIZE];
-        const int32_t length = ReadOnce(lock, *h, handle, pending, 0);
-        if (length <= 0) {
+        pending.length = ReadOnce(lock, *h, handle, pending.bytes, 0);
+        if (pending.length <= 0) {
             break;
         }
-        std::memcpy(report, pending, static_cast<size_t>(length));
-        newest = length;
+        Hold(*h, pending);
     }
-    if (newest > 0) {
-        return Deliver(report, newest, buffer, count);
+    if (h->answerCount > 0 && (answersWaited || h->newest.length == 0)) {
+        return DeliverFirstAnswer(*h, buffer, count);
     }
+    if (h->newest.length > 0) {
+        const int32_t length = std::exchange(h->newest.length, 0);
+        return Deliver(h->newest.bytes, length, buffer, count);
+    }
+    uint8_t report[TINY_HID_BUFFER_SIZE];
 
     // Nothing pending: wait for the next report a slice at a time, or for a
     // gone remote to come back.

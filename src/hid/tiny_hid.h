@@ -36,8 +36,10 @@ extern "C" {
 int32_t OpenHidHandle(int32_t vendorId, int32_t productId);
 
 /* Delivers one input report into buffer (TINY_HID_BUFFER_SIZE bytes): the
- * newest one pending. Reports that piled up while the caller was busy are
- * dropped except the newest, so a slow caller never acts on stale motion.
+ * newest one pending. Data reports that piled up while the caller was busy
+ * are dropped except the newest, so a slow caller never acts on stale motion;
+ * a status report or an answer (0x20 to 0x22) among them is held and
+ * delivered by a following read, after the newest data.
  * When nothing is pending it waits for the next report, indefinitely if the
  * device stays silent, unless reads on the handle are cancelled (see
  * CancelReadReport). Never writes past TINY_HID_BUFFER_SIZE bytes.

@@ -199,3 +199,42 @@ TEST_F(HidapiLibraryTest, AnInterruptedReadIsNotAVanishedRemote) {
     EXPECT_EQ(fakeHidapiOpen, 1);
     EXPECT_EQ(Write(handle, {0x13, 0x00}), 2);
 }
+
+// A status report or another writer's answer (which may have just stopped the
+// motor) is seen once: a newer data report must not drop it. The newest data
+// still comes first and stale data never comes at all.
+TEST_F(HidapiLibraryTest, AnAnswerIsNeverLostBehindNewerData) {
+    struct Case {
+        const char* name;
+        std::vector<std::vector<Bytes>> arrivals;  // before each read
+        std::vector<uint8_t> delivered;            // byte 3 of each read's report
+    };
+    const Bytes status = Report(kReportStatus, 0xA0);
+    const Bytes memory = Report(kReportMemoryData, 0xA1);
+    const Bytes ack = Report(kReportAcknowledge, 0xA2);
+    const std::vector<Case> cases = {
+        {"data only: the newest", {{Report(0x31, 1), Report(0x31, 2), Report(0x31, 3)}}, {3}},
+        {"an acknowledgement between data", {{Report(0x31, 1), ack, Report(0x31, 2)}}, {2, 0xA2}},
+        {"memory data, then data", {{memory, Report(0x30, 1)}}, {1, 0xA1}},
+        {"answers alone, in order", {{ack, memory, status}}, {0xA2, 0xA1, 0xA0}},
+        {"held answers before newer data",
+         {{Report(0x31, 1), status}, {Report(0x31, 2), ack, Report(0x31, 3)}},
+         {1, 0xA0, 0xA2, 3}},
+    };
+    for (const Case& c : cases) {
+        CancelReadReport(handle, 1);  // only what is there, no waiting
+        std::vector<uint8_t> got;
+        for (size_t read = 0; read < c.delivered.size() + 1; ++read) {
+            if (read < c.arrivals.size()) {
+                fakeHidapiPending.insert(fakeHidapiPending.end(), c.arrivals[read].begin(),
+                                         c.arrivals[read].end());
+            }
+            if (ReadReport(handle, buffer, &count) > 0) {
+                got.push_back(buffer[3]);
+            }
+        }
+        EXPECT_EQ(got, c.delivered) << c.name;
+        CancelReadReport(handle, 0);
+    }
+    EXPECT_EQ(fakeHidapiTimedWaits, 0);
+}

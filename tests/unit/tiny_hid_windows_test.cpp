@@ -52,7 +52,9 @@ TEST(WindowsHidLibrary, OpensTheDeviceAskedForAndNothingElse) {
     ResetFakeWin32Hid();
     const int32_t remote = OpenHidHandle(0x057E, 0x0306);
     EXPECT_GE(remote, 0);
-    EXPECT_EQ(fakeHidInputBuffers, 2) << "the system's queue is kept short";
+    // Wine queues one report fewer than asked: two left room for only one,
+    // and a status report or an answer was gone behind the next data report.
+    EXPECT_GE(fakeHidInputBuffers, 16) << "the system's queue holds a busy moment's reports";
     CloseHidHandle(remote);
 
     // A Plus listed before an original remote: each request gets its own.
