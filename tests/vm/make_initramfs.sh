@@ -8,10 +8,25 @@
 # Each scenario appends its own small archive (script and settings) to it.
 #
 #   make_initramfs.sh OUT_DIR GLOWBRAND REMOTE_TOOL SOUNDS_DIR SOURCE_DIR
+#
+# The second kind of guest, for what needs more than busybox (wine):
+#   make_initramfs.sh --shared-root OUT_DIR
+# makes in OUT_DIR a `shared-root` marker and
+#   vmlinuz          Debian 12's standard kernel (9p and overlayfs, which the
+#                    cloud kernel lacks), fetched and cached the same way
+#   base.cpio.gz     busybox, the virtio, 9p, overlay and HID modules, and
+#                    init_shared_root, which boots into this machine's own
+#                    root, shared read-only (run_vm.sh)
+#   cache/udev/      Debian's udev, unpacked: its udevadm is also udevd, which
+#                    the guest runs from there (this machine need not have it)
 set -euo pipefail
+shared_root=0
+if [ "$1" = --shared-root ]; then
+  shared_root=1
+  shift
+fi
 mkdir -p "$1"
-out=$(realpath "$1") glowbrand=$(realpath "$2") tool=$(realpath "$3")
-sounds=$(realpath "$4") source=$(realpath "$5")
+out=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$out/cache"
 cd "$out/cache"
@@ -25,6 +40,36 @@ fetch() {  # fetch <package>: its .deb, unpacked under <package>/
     { apt-get update -qq && apt-get download "$package" >/dev/null; }
   dpkg-deb -x "$package"_*.deb "$package.part" && mv "$package.part" "$package"
 }
+
+if [ "$shared_root" = 1 ]; then
+  kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/ *Depends: \(linux-image-.*\)/\1/p' | head -n 1)
+  [ -n "$kernel_package" ] || kernel_package=$(ls -d linux-image-*[0-9]-amd64 2>/dev/null | head -n 1)
+  [ -n "$kernel_package" ] || { echo "no Debian standard kernel package found" >&2; exit 1; }
+  fetch "$kernel_package"
+  fetch udev
+  modules=$(ls -d "$PWD/$kernel_package"/lib/modules/*)
+  cp "$PWD/$kernel_package"/boot/vmlinuz-* "$out/vmlinuz"
+  root=$out/root
+  rm -rf "$root"
+  mkdir -p "$root"/{bin,lib/modules,proc,sys,dev,host,rw,new}
+  cp "$(command -v busybox)" "$root/bin/busybox"
+  # In the order each needs the one before; the init loads them so.
+  for m in drivers/virtio/virtio_ring.ko drivers/virtio/virtio.ko drivers/virtio/virtio_mmio.ko \
+           fs/netfs/netfs.ko fs/fscache/fscache.ko net/9p/9pnet.ko net/9p/9pnet_virtio.ko \
+           fs/9p/9p.ko fs/overlayfs/overlay.ko drivers/hid/hid.ko drivers/hid/uhid.ko \
+           drivers/hid/hid-generic.ko drivers/input/ff-memless.ko drivers/hid/hid-wiimote.ko; do
+    cp "$modules/kernel/$m" "$root/lib/modules/"
+  done
+  cp "$here/init_shared_root" "$root/init"
+  chmod 755 "$root/init"
+  (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/base.cpio.gz.part"
+  mv "$out/base.cpio.gz.part" "$out/base.cpio.gz"
+  rm -rf "$root"
+  touch "$out/shared-root"
+  exit 0
+fi
+
+glowbrand=$(realpath "$2") tool=$(realpath "$3") sounds=$(realpath "$4") source=$(realpath "$5")
 kernel_package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null | sed -n 's/ *Depends: \(linux-image-.*\)/\1/p' | head -n 1)
 [ -n "$kernel_package" ] || kernel_package=$(ls -d linux-image-*-cloud-amd64 2>/dev/null | head -n 1)
 [ -n "$kernel_package" ] || { echo "no Debian cloud kernel package found" >&2; exit 1; }

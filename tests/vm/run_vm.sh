@@ -5,21 +5,32 @@
 # holds `env` and `script` (and `script2` for udev) and gets console.log,
 # status, stdout, stderr, remote.log and udev-<script>.log.
 #
+# A shared-root VM_DIR (make_initramfs.sh --shared-root) boots into this
+# machine's root instead; SCENARIO_DIR's `env` then says WIIMOTE=0|1 and
+# GUEST=<script>, which runs in the guest as `GUEST SCENARIO_DIR` with the
+# scenario folder shared writable, and writes there what it has to say.
+#
 # Under emulation the kernel cannot always calibrate its clock against the
 # emulated timer and then hangs, so it is told the host's TSC rate (the
 # emulated TSC runs at it) and a delay-loop value. A boot is bounded and,
 # if it hangs anyway, tried once more. KVM is used when it works here.
 set -uo pipefail
 vm=$1 dir=$2
+shared_root=0
+[ -f "$vm/shared-root" ] && shared_root=1
 boot_limit=${GLOWBRAND_VM_BOOT_LIMIT:-120}
+memory=512
+processors=1
+accel_options=()
 
 mhz=$(sed -n 's/^cpu MHz[^:]*: *\([0-9]*\).*/\1/p' /proc/cpuinfo | head -n 1)
 append="console=ttyS0 panic=-1 quiet loglevel=1 lpj=4000000 tsc_early_khz=${mhz:-2000}000 tsc=reliable"
 
 # boot <initrd> <accel> <console file> <seconds>: true if the init finished.
+share=()  # qemu's options for the shared-root guest's shares
 boot() {
-  timeout -s KILL "$4" qemu-system-x86_64 -M microvm -accel "$2" -m 512 -nodefaults \
-    -display none -serial stdio -net none -no-reboot \
+  timeout -s KILL "$4" qemu-system-x86_64 -M microvm -accel "$2" -m "$memory" -smp "$processors" "${accel_options[@]}" -nodefaults \
+    -display none -serial stdio -net none -no-reboot "${share[@]}" \
     -kernel "$vm/vmlinuz" -initrd "$1" -append "$append" </dev/null >"$3" 2>&1
   grep -q '^@@@ done' "$3"
 }
@@ -38,6 +49,30 @@ if [ ! -f "$vm/accel" ]; then
   echo "$accel" >"$vm/accel"
 fi
 accel=$(cat "$vm/accel")
+
+if [ "$shared_root" = 1 ]; then
+  dir=$(realpath "$2")
+  wiimote=$(sed -n 's/^WIIMOTE=//p' "$dir/env")
+  guest=$(sed -n 's/^GUEST=//p' "$dir/env")
+  # wine and a Windows program need more room than busybox does. And a
+  # clock that follows the instructions the guest runs (icount: 2^3 ns
+  # each, a 125 MIPS machine), not the host's: on a busy host emulation
+  # otherwise slows the guest against its own clock, and the first report
+  # crosses wine's HID stack (the program, wineserver and winebus in turn)
+  # after the start-up probe's 100 ms, every time. Its TSC then runs at
+  # 1 GHz. (A second processor hangs the kernel's boot under icount.)
+  memory=1024
+  accel_options=(-icount shift=3,sleep=on)
+  append=${append/tsc_early_khz=${mhz:-2000}000/tsc_early_khz=1000000}
+  append="$append glowbrand.wiimote=${wiimote:-0} glowbrand.run=$guest glowbrand.dir=$dir"
+  share=(-fsdev local,id=host,path=/,security_model=none,readonly=on,multidevs=remap
+         -device virtio-9p-device,fsdev=host,mount_tag=host
+         -fsdev local,id=out,path="$dir",security_model=none,multidevs=remap
+         -device virtio-9p-device,fsdev=out,mount_tag=out)
+  boot "$vm/base.cpio.gz" "$accel" "$dir/console.log" "$boot_limit" ||
+    { echo "the VM did not finish its scenario; console in $dir/console.log" >&2; exit 1; }
+  exit 0
+fi
 
 stage=$(mktemp -d)
 mkdir "$stage/scenario"
