@@ -22,6 +22,7 @@ test_packages=(
   pipewire pipewire-bin wireplumber pipewire-pulse  # tests only: a private PipeWire, pw-record
   dbus                                 # the session bus WirePlumber needs
   qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
+  libsystemd-shared procps             # its guest on this machine's root: udevd, pgrep
   g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine
 )
 

@@ -40,6 +40,16 @@ wineserver -p
 WINEDEBUG=${WINE_LOG:--all} /usr/lib/wine/wine64 wineboot </dev/null >/dev/null 2>"$dir/wine.log"
 echo "$(( ($(date +%s%N) - started) / 1000000 ))" >"$dir/wineboot-ms"
 
+# The guest reads wine's libraries from the host as it first needs them,
+# and its clock runs on while it waits: a first run of the program that
+# pulls them in may miss the start-up probe's window. One run with no
+# remote there pulls them in first.
+warm=$(mktemp -d)
+cp "$EXE" "$warm/"
+(cd "$warm" && timeout -s KILL 120 /usr/lib/wine/wine64 ./glowbrand.exe </dev/null 2>&1 |
+  tr -d '\r' >"$dir/warm-up")
+rm -rf "$warm"
+
 # held <node>: whether winebus (in a winedevice process) holds the node open,
 # which it does while it presents the device.
 held() {
@@ -53,7 +63,7 @@ held() {
 # start_remote <scenario dir>: the remote, once its node is there and, with
 # the kernel's driver, once that has set it up (LED 1).
 start_remote() {
-  "$REMOTE" "$1/script" "$1/remote.log" --low-bits="$LOW_BITS" &
+  "$REMOTE" "$1/script" /tmp/remote.log --low-bits="$LOW_BITS" &
   remote=$!
   for _ in $(seq 200); do
     ls /dev/hidraw* >/dev/null 2>&1 && break
@@ -61,18 +71,32 @@ start_remote() {
   done
   if [ "$WIIMOTE" = 1 ]; then
     for _ in $(seq 200); do
-      grep -q ' write 11 10$' "$1/remote.log" 2>/dev/null && break
+      grep -q ' write 11 10$' /tmp/remote.log 2>/dev/null && break
       sleep 0.05
     done
   fi
   # winebus opens the node when udevd tells of it, and then makes it a
-  # Windows device in its own time: a program started before that finds no
-  # remote.
+  # Windows device in its own time, longer for a device it has not met
+  # before: a program started before that finds no remote, or crawls while
+  # wine is at it. So wait for the guest to fall quiet.
   for _ in $(seq 200); do
     held /dev/hidraw0 && break
     sleep 0.1
   done
-  sleep 2
+  settle
+}
+
+# settle: returns once the processor has been at least 90% idle for half a
+# second (a minute at most).
+settle() {
+  local idle before
+  for _ in $(seq 120); do
+    before=$(awk '/^cpu /{ print $5 }' /proc/stat)
+    sleep 0.5
+    idle=$(( $(awk '/^cpu /{ print $5 }' /proc/stat) - before ))
+    # USER_HZ is 100: 45 ticks are 90% of half a second.
+    [ "$idle" -ge 45 ] && return
+  done
 }
 
 stop_remote() {
@@ -86,7 +110,9 @@ stop_remote() {
 }
 
 # run_scenario <scenario dir> <kind>: one run of the program against a new
-# remote.
+# remote. What the remote and the program write goes to the guest's memory
+# first: every write to the shared folder waits on the host, and a remote
+# waiting so notes the program's writes late.
 run_scenario() {
   local scenario=$1 kind=$2 play program watchdog sent
   start_remote "$scenario"
@@ -98,35 +124,41 @@ run_scenario() {
   case $kind in
     linux)
       SDL_AUDIODRIVER=dummy timeout -s KILL 120 "$LINUX" </dev/null \
-        >"$scenario/stdout" 2>"$scenario/stderr"
-      echo $? >"$scenario/status"
+        >/tmp/stdout 2>/tmp/stderr
+      echo $? >/tmp/status
       ;;
     windows)
       WINEDEBUG=${WINE_LOG:--all} timeout -s KILL 180 /usr/lib/wine/wine64 "$play/glowbrand.exe" </dev/null \
-        >"$scenario/stdout" 2>"$scenario/stderr"
-      echo $? >"$scenario/status"
+        >/tmp/stdout 2>/tmp/stderr
+      echo $? >/tmp/status
       ;;
     ctrl_c)
-      /usr/lib/wine/wine64 "$play/glowbrand.exe" </dev/null >"$scenario/stdout" 2>"$scenario/stderr" &
+      /usr/lib/wine/wine64 "$play/glowbrand.exe" </dev/null >/tmp/stdout 2>/tmp/stderr &
       program=$!
       (sleep 120 && kill -KILL "$program") 2>/dev/null &
       watchdog=$!
       for _ in $(seq 1200); do
-        grep -q ' write 13 01$' "$scenario/remote.log" && break
+        grep -q ' write 13 01$' /tmp/remote.log && break
         kill -0 "$program" 2>/dev/null || break
         sleep 0.05
       done
       sent=$(date +%s%N)
       kill -INT "$program"
       wait "$program"
-      echo $? >"$scenario/status"
-      echo "$(( ($(date +%s%N) - sent) / 1000000 ))" >"$scenario/took"
+      echo $? >/tmp/status
+      echo "$(( ($(date +%s%N) - sent) / 1000000 ))" >/tmp/took
       kill "$watchdog" 2>/dev/null
       ;;
   esac
   cd / || exit 1
   rm -rf "$play"
   stop_remote
+  # The program's lines as on Linux, whatever its C runtime ends them with.
+  tr -d '\r' </tmp/stdout >"$scenario/stdout"
+  tr -d '\r' </tmp/stderr >"$scenario/stderr"
+  cp /tmp/status /tmp/remote.log "$scenario/"
+  [ -f /tmp/took ] && cp /tmp/took "$scenario/"
+  rm -f /tmp/stdout /tmp/stderr /tmp/status /tmp/remote.log /tmp/took
 }
 
 # The program's probe gives a remote 100 ms to report once asked to. Under
@@ -141,7 +173,7 @@ for scenario in "$dir"/*/; do
   [ -f "$scenario/script" ] || continue
   kind=$(cat "$scenario/kind")
   run_scenario "$scenario" "$kind"
-  said=$(tr -d '\r' <"$scenario/stderr")
+  said=$(cat "$scenario/stderr")
   if [ "$said" = "Wii-Remote cannot open." ] || [ "$said" = "Wii-Remote not found." ]; then
     mkdir -p "$scenario/first-run"
     mv "$scenario"/{status,stdout,stderr,remote.log} "$scenario/first-run/"
