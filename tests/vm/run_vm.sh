@@ -3,7 +3,9 @@
 #   run_vm.sh VM_DIR SCENARIO_DIR
 # VM_DIR holds vmlinuz and base.cpio.gz (make_initramfs.sh); SCENARIO_DIR
 # holds `env` and `script` (and `script2` for udev) and gets console.log,
-# status, stdout, stderr, remote.log and udev-<script>.log.
+# status, stdout, stderr, remote.log and udev-<script>.log; or it holds
+# `env` and `cases/<case>/{env,script}` and gets what each case left
+# (tests/vm/init) in <case>/.
 #
 # A shared-root VM_DIR (make_initramfs.sh --shared-root) boots into this
 # machine's root instead; SCENARIO_DIR's `env` then says WIIMOTE=0|1 and
@@ -76,7 +78,7 @@ fi
 
 stage=$(mktemp -d)
 mkdir "$stage/scenario"
-cp "$dir"/env "$dir"/script* "$stage/scenario/"
+cp -r "$dir"/env "$dir"/script* "$dir"/cases "$stage/scenario/" 2>/dev/null
 (cd "$stage" && find scenario | cpio -o -H newc --quiet | gzip -1) >"$stage/scenario.cpio.gz"
 cat "$vm/base.cpio.gz" "$stage/scenario.cpio.gz" >"$stage/initrd"
 boot "$stage/initrd" "$accel" "$dir/console.log" "$boot_limit" ||
@@ -98,4 +100,8 @@ section err "$dir/stderr"
 section log "$dir/remote.log"
 for script in script script2; do
   section "udev $script" "$dir/udev-$script.log"
+done
+tr -d '\r' <"$dir/console.log" | sed -n 's|^@@@ file \([^/]*/[^/]*\)$|\1|p' | while read -r file; do
+  mkdir -p "$dir/$(dirname "$file")"
+  section "file $file" "$dir/$file"
 done

@@ -2,7 +2,7 @@
 // created through /dev/uhid that answers and reports as a remote does, so the
 // real glowbrand meets it through hidraw, next to the kernel's own driver.
 //
-//   glowbrand-uhid-remote SCRIPT LOG [--low-bits=noise|clear]
+//   glowbrand-uhid-remote SCRIPT LOG [--low-bits=noise|clear] [--battery=LEVEL]
 //
 // SCRIPT is a scripted remote's script (src/hid/scripted/script.h). Its
 // clock starts when the remote is first given report mode 0x31, as the
@@ -13,9 +13,11 @@
 // it again; `product` picks the product id; `accessory` sends its status
 // report and leaves the remote in mode 0x30 until the mode is set again.
 //
-// The remote answers a status request 0x15 with 0x20, a memory read 0x17
-// with 0x21 and a memory write 0x16 with 0x22, and follows the rumble bit
-// (bit 0 of byte 1) of every output report.
+// The remote answers a status request 0x15 with 0x20 (its last byte the
+// battery level, 0-255, 200 unless --battery names another), a memory read
+// 0x17 with 0x21 and a memory write 0x16 with 0x22, and follows the rumble
+// bit (bit 0 of byte 1) of every output report. A script without reports is
+// a remote that never sends, as in the scripted remote: not even answers.
 //
 // Accelerometer values are 10 bits wide, as on a real remote: the report's
 // bytes are the top 8 bits, and the low bits ride in the button bytes (X's
@@ -54,7 +56,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr uint8_t kBusBluetooth = 0x05;
 constexpr double kReportPeriodMs = 10.0;
-constexpr uint8_t kBatteryLevel = 0xC8;
 // Memory read error: no such register (nothing is plugged in).
 constexpr uint8_t kNoSuchRegister = 0x07;
 // A memory read's flags: bit 2 selects the register space.
@@ -106,6 +107,8 @@ struct Remote {
     FILE* log = nullptr;
     Script script;
     bool noisyYZ = true;
+    bool silent = false;
+    uint8_t battery = kStatusBattery;
     Clock::time_point createdAt;
     bool scriptStarted = false;
     Clock::time_point scriptZero;
@@ -193,7 +196,7 @@ void Destroy(Remote& r) {
 }
 
 void SendInput(Remote& r, const uint8_t* bytes, size_t length, bool logged) {
-    if (!r.present) {
+    if (!r.present || r.silent) {
         return;
     }
     uhid_event ev{};
@@ -239,7 +242,7 @@ void SendStatus(Remote& r) {
                                r.leds,
                                0x00,
                                0x00,
-                               kBatteryLevel};
+                               r.battery};
     SendInput(r, report, sizeof report, true);
 }
 
@@ -387,17 +390,38 @@ void OnStop(int) {
     stopRequested = 1;
 }
 
+// The options after SCRIPT and LOG; false on one it does not know.
+bool ParseOptions(Remote& r, int argc, char** argv) {
+    for (int i = 3; i < argc; ++i) {
+        const char* option = argv[i];
+        const char* const battery = "--battery=";
+        char* end = nullptr;
+        if (std::strcmp(option, "--low-bits=noise") == 0 ||
+            std::strcmp(option, "--low-bits=clear") == 0) {
+            r.noisyYZ = std::strcmp(option, "--low-bits=noise") == 0;
+        } else if (std::strncmp(option, battery, std::strlen(battery)) == 0) {
+            const char* level = option + std::strlen(battery);
+            const long value = std::strtol(level, &end, 10);
+            if (end == level || *end != '\0' || value < 0 || value > 255) {
+                return false;
+            }
+            r.battery = static_cast<uint8_t>(value);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc < 3 || argc > 4 ||
-        (argc == 4 && std::strcmp(argv[3], "--low-bits=noise") != 0 &&
-         std::strcmp(argv[3], "--low-bits=clear") != 0)) {
-        std::fprintf(stderr, "usage: %s SCRIPT LOG [--low-bits=noise|clear]\n", argv[0]);
+    Remote r;
+    if (argc < 3 || !ParseOptions(r, argc, argv)) {
+        std::fprintf(stderr, "usage: %s SCRIPT LOG [--low-bits=noise|clear] [--battery=0-255]\n",
+                     argv[0]);
         return 2;
     }
-    Remote r;
-    r.noisyYZ = argc < 4 || std::strcmp(argv[3], "--low-bits=noise") == 0;
     FILE* file = std::fopen(argv[1], "rb");
     if (file == nullptr) {
         std::perror(argv[1]);
@@ -411,6 +435,7 @@ int main(int argc, char** argv) {
     }
     std::fclose(file);
     const std::string error = ParseScript(text, r.script);
+    r.silent = r.script.reports.empty();
     if (!error.empty() || r.script.absent) {
         std::fprintf(stderr, "%s: %s\n", argv[1],
                      error.empty() ? "absent needs no remote" : error.c_str());
