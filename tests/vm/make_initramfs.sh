@@ -2,12 +2,13 @@
 # Makes the VM suite's kernel and initramfs in OUT_DIR:
 #   vmlinuz          Debian 12's cloud kernel, from its package (never installed
 #                    on this machine: apt-get download, unpacked, cached here)
-#   base.cpio.gz     busybox, the HID modules, the real glowbrand with its
-#                    libraries and sounds, the kernel-level remote, Debian's
-#                    udevadm with our udev rule, and the init
+#   base.cpio.gz     busybox, the HID modules, the real glowbrand and
+#                    glowbrand-doctor with their libraries and sounds, the
+#                    kernel-level remote, Debian's udevadm with our udev rule,
+#                    and the init
 # Each scenario appends its own small archive (script and settings) to it.
 #
-#   make_initramfs.sh OUT_DIR GLOWBRAND REMOTE_TOOL SOUNDS_DIR SOURCE_DIR
+#   make_initramfs.sh OUT_DIR GLOWBRAND DOCTOR REMOTE_TOOL SOUNDS_DIR SOURCE_DIR
 #
 # The second kind of guest, for what needs more than busybox (wine):
 #   make_initramfs.sh --shared-root OUT_DIR
@@ -28,6 +29,10 @@ fi
 mkdir -p "$1"
 out=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
+if [ "$shared_root" = 0 ]; then  # before the cd below: they may be relative
+  glowbrand=$(realpath "$2") doctor=$(realpath "$3") tool=$(realpath "$4")
+  sounds=$(realpath "$5") source=$(realpath "$6")
+fi
 mkdir -p "$out/cache"
 cd "$out/cache"
 
@@ -69,7 +74,6 @@ if [ "$shared_root" = 1 ]; then
   exit 0
 fi
 
-glowbrand=$(realpath "$2") tool=$(realpath "$3") sounds=$(realpath "$4") source=$(realpath "$5")
 kernel_package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null | sed -n 's/ *Depends: \(linux-image-.*\)/\1/p' | head -n 1)
 [ -n "$kernel_package" ] || kernel_package=$(ls -d linux-image-*-cloud-amd64 2>/dev/null | head -n 1)
 [ -n "$kernel_package" ] || { echo "no Debian cloud kernel package found" >&2; exit 1; }
@@ -87,6 +91,7 @@ for m in drivers/hid/hid.ko drivers/hid/uhid.ko drivers/hid/hid-generic.ko \
   cp "$modules/kernel/$m" "$root/lib/modules/"
 done
 cp "$glowbrand" "$root/usr/bin/glowbrand"
+cp "$doctor" "$root/usr/bin/glowbrand-doctor"
 cp "$tool" "$root/usr/bin/glowbrand-uhid-remote"
 cp "$PWD/udev/bin/udevadm" "$root/bin/udevadm"
 cp "$sounds"/{on0,off0,swing2,strike2}.wav "$root/sounds/"
@@ -95,7 +100,7 @@ cp "$here/init" "$root/init"
 chmod 755 "$root/init"
 
 # The binaries' libraries, at the paths the dynamic linker looks in.
-for binary in "$root/usr/bin/glowbrand" "$root/usr/bin/glowbrand-uhid-remote" "$root/bin/udevadm"; do
+for binary in "$root"/usr/bin/glowbrand{,-doctor,-uhid-remote} "$root/bin/udevadm"; do
   ldd "$binary" | grep -o '/[^ ]*' | while read -r library; do
     mkdir -p "$root$(dirname "$library")"
     cp -L "$library" "$root$library"

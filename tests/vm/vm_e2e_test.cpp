@@ -7,11 +7,16 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
+#include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
+#include <sstream>
 
 #include "expectations.h"
 #include "session.h"
@@ -385,6 +390,349 @@ TEST(VmKernelDriver, ItsPollDoesNotCutARumblePulseShort) {
     if (!met) {
         GTEST_SKIP() << "the kernel's poll never came during a pulse";
     }
+}
+
+// glowbrand-doctor in the VM, and a session it records replayed through the
+// scripted remote. Several cases share one boot (tests/vm/init's cases), each
+// against a kernel-level remote of its own, or none.
+namespace {
+
+struct VmCase {
+    std::string name;
+    std::string setting;  // tests/vm/init's run_case settings, one a line
+    std::string script;   // the remote's
+};
+
+// What each case left, by name.
+std::map<std::string, VmSession> RunCasesInVm(const std::string& name, bool kernelDriver,
+                                              const std::vector<VmCase>& cases) {
+    const std::string dir = std::string(GLOWBRAND_VM_SESSIONS_DIR) + "/" + name;
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/env") << "WIIMOTE=" << kernelDriver << "\nLOW_BITS=" << kLowBits << "\n";
+    std::vector<std::string> dirs;  // in the order the guest runs them
+    for (const VmCase& c : cases) {
+        dirs.push_back((dirs.size() < 10 ? "0" : "") + std::to_string(dirs.size()) + "-" + c.name);
+        std::filesystem::create_directories(dir + "/cases/" + dirs.back());
+        std::ofstream(dir + "/cases/" + dirs.back() + "/env") << c.setting;
+        std::ofstream(dir + "/cases/" + dirs.back() + "/script") << c.script;
+    }
+    const std::string command = "GLOWBRAND_VM_BOOT_LIMIT=240 " + std::string(GLOWBRAND_VM_RUNNER) +
+                                " " + GLOWBRAND_VM_DIR + " " + dir;
+    const auto start = std::chrono::steady_clock::now();
+    const bool finished = std::system(command.c_str()) == 0;
+    std::cout << name << ": the boot took "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              << " s\n";
+    std::map<std::string, VmSession> sessions;
+    for (size_t i = 0; i < cases.size(); ++i) {
+        VmSession vm = ReadVmSession(cases[i].name, dir + "/" + dirs[i]);
+        vm.result.timedOut = !finished;
+        sessions[cases[i].name] = vm;
+    }
+    return sessions;
+}
+
+// The doctor's checks, in the order it runs them.
+const std::vector<std::string> kDoctorChecks = {"Bluetooth", "Remote", "Access",      "Reports",
+                                                "Battery",   "Sounds", "Sound device"};
+
+// One check as the doctor printed it: its status word, and its line with the
+// indented lines under it.
+struct DoctorCheck {
+    std::string name;
+    std::string status;
+    std::string text;
+};
+
+std::vector<DoctorCheck> ParseDoctor(const std::string& out) {
+    std::vector<DoctorCheck> checks;
+    std::istringstream in(out);
+    std::string line;
+    while (std::getline(in, line)) {
+        if (StartsWith(line, "  ") && !checks.empty()) {
+            checks.back().text += "\n" + line;
+            continue;
+        }
+        const size_t colon = line.find(':');
+        const size_t space = line.find(' ');
+        if (colon == std::string::npos || space == std::string::npos || space > colon) {
+            continue;
+        }
+        const size_t name = line.find_first_not_of(' ', space);
+        checks.push_back({line.substr(name, colon - name), line.substr(0, space), line});
+    }
+    return checks;
+}
+
+// The number before `unit` in text ("78 %", "104 reports/s"), -1 if none.
+int NumberBefore(const std::string& text, const std::string& unit) {
+    const size_t at = text.find(unit);
+    if (at == std::string::npos) {
+        return -1;
+    }
+    size_t from = at;
+    while (from > 0 && std::isdigit(static_cast<unsigned char>(text[from - 1])) != 0) {
+        --from;
+    }
+    return from == at ? -1 : std::atoi(text.c_str() + from);
+}
+
+// The remote's state as a log's writes left it: LEDs, report mode, rumble.
+struct RemoteState {
+    std::string leds = "00";  // a new connection is dark, in mode 0x30, still
+    std::string mode = "30";
+    bool rumble = false;
+};
+RemoteState StateAfter(const std::vector<HidLogLine>& log) {
+    RemoteState state;
+    for (const HidLogLine& line : log) {
+        if (line.kind == "create") {
+            state = RemoteState{};
+        }
+        if (line.kind != "write" || line.rest.size() < 5) {
+            continue;
+        }
+        state.rumble = RumbleBit(line.rest);
+        if (StartsWith(line.rest, "11")) {
+            state.leds = line.rest.substr(3, 2);
+        } else if (StartsWith(line.rest, "12") && line.rest.size() >= 8) {
+            state.mode = line.rest.substr(6, 2);
+        }
+    }
+    return state;
+}
+
+const char* const kRestingRemote = "0-20000/10 31 00 00 80 80 9a\n";
+
+// A case of the doctor's table: where it runs, and what it must say. The
+// remote is at rest (its energy 26² = 676), but for a swing (60² = 3600) or a
+// strike (127² = 16129) within the Reports check's second.
+struct DoctorCase {
+    std::string name;
+    std::string setting;  // tests/vm/init's run_case settings
+    std::string script = kRestingRemote;
+    int battery = 200;     // the level the remote reports, 0-255; -1: no remote
+    int percent = -1;      // the battery the doctor must show, %; -1: none
+    int status = 1;        // the doctor's exit status
+    std::string verdicts;  // each check's status word, in order
+    std::vector<std::pair<std::string, std::string>> says{};  // a check, what its lines hold
+};
+
+// {driver} in what a check says: the kernel driver bound to the remote.
+std::string WithDriver(std::string text, bool kernelDriver) {
+    const size_t at = text.find("{driver}");
+    if (at != std::string::npos) {
+        text.replace(at, 8, kernelDriver ? "wiimote" : "hid-generic");
+    }
+    return text;
+}
+
+const std::vector<DoctorCase>& DoctorCases() {
+    const std::string doctor = "RUN=glowbrand-doctor\nENV=SDL_AUDIODRIVER=dummy\n";
+    // The player may open the node: what the udev rule grants at the seat.
+    const std::string player = doctor + "AS_PLAYER=1\nGRANT=1\n";
+    static const std::vector<DoctorCase> cases = {
+        {.name = "no-remote",
+         .setting = "RUN=glowbrand-doctor\nAS_PLAYER=1\nSOUNDS=0\n",
+         .battery = -1,
+         .verdicts = "warning failed skipped skipped skipped failed warning",
+         .says = {{"Remote", "no Wii Remote found"}}},
+        {.name = "not-permitted",
+         .setting = doctor + "AS_PLAYER=1\n",
+         .verdicts = "warning ok failed skipped skipped ok ok",
+         .says = {{"Remote", "057e:0306"},
+                  {"Remote", "bus bluetooth"},
+                  {"Remote", "driver {driver}"},
+                  {"Access", "udev rule installed"}}},
+        {.name = "not-permitted-without-the-rule",
+         .setting = doctor + "AS_PLAYER=1\nRULE=0\n",
+         .verdicts = "warning ok failed skipped skipped ok ok",
+         .says = {{"Access", "udev rule not installed"}}},
+        {.name = "sends-nothing",
+         .setting = player,
+         .script = "",
+         .verdicts = "warning ok ok failed skipped ok ok",
+         .says = {{"Reports", "0 reports/s"}}},
+        {.name = "healthy-and-striking",
+         .setting = player,
+         .script = std::string(kRestingRemote) + "300-390/10 31 00 00 ff 80 80\n",
+         .battery = 51,
+         .percent = 20,
+         .status = 0,
+         .verdicts = "warning ok ok ok ok ok ok",
+         .says = {{"Remote", "057e:0306"},
+                  {"Remote", "driver {driver}"},
+                  {"Reports", "peak energy 16129"}}},
+        {.name = "low-battery-and-swinging",
+         .setting = player,
+         .script = std::string(kRestingRemote) + "300-390/10 31 00 00 bc 80 80\n",
+         .battery = 20,
+         .percent = 7,
+         .status = 0,
+         .verdicts = "warning ok ok ok warning ok ok",
+         .says = {{"Reports", "peak energy 3600"}}},
+        {.name = "a-remote-plus-as-root",
+         .setting = doctor,
+         .script = "product 0330\n" + std::string(kRestingRemote),
+         .battery = 255,
+         .percent = 100,
+         .status = 0,
+         .verdicts = "warning ok warning ok ok ok ok",
+         .says = {{"Remote", "057e:0330"}, {"Access", "root"}, {"Reports", "peak energy 676"}}},
+    };
+    return cases;
+}
+
+class VmDoctor : public testing::TestWithParam<bool> {};
+
+}  // namespace
+
+// Every check in its ok and its failed (or warning) form, one case a
+// command in one boot; and how the doctor leaves the remote.
+TEST_P(VmDoctor, EachCheckSaysWhatItFoundAndTheRemoteIsLeftAsFound) {
+    const bool kernelDriver = GetParam();
+    std::vector<VmCase> cases;
+    for (const DoctorCase& c : DoctorCases()) {
+        cases.push_back({c.name,
+                         c.setting + (c.battery >= 0 ? "BATTERY=" + std::to_string(c.battery) + "\n"
+                                                     : "REMOTE=0\n"),
+                         c.script});
+    }
+    const std::map<std::string, VmSession> sessions = RunCasesInVm(
+        std::string("doctor") + (kernelDriver ? "-with-hid-wiimote" : "-without-hid-wiimote"),
+        kernelDriver, cases);
+    for (const DoctorCase& c : DoctorCases()) {
+        SCOPED_TRACE(c.name);
+        const VmSession& vm = sessions.at(c.name);
+        ASSERT_FALSE(vm.result.timedOut);
+        EXPECT_EQ(vm.result.status, c.status) << vm.result.out << vm.result.err;
+        const std::vector<DoctorCheck> checks = ParseDoctor(vm.result.out);
+        std::vector<std::string> names, verdicts;
+        for (const DoctorCheck& check : checks) {
+            names.push_back(check.name);
+            verdicts.push_back(check.status);
+        }
+        EXPECT_EQ(names, kDoctorChecks) << vm.result.out;
+        std::istringstream expected(c.verdicts);
+        EXPECT_EQ(verdicts, std::vector<std::string>(std::istream_iterator<std::string>(expected),
+                                                     std::istream_iterator<std::string>()))
+            << vm.result.out;
+        const auto said = [&](const std::string& name) {
+            const auto check = std::find_if(checks.begin(), checks.end(),
+                                            [&](const DoctorCheck& d) { return d.name == name; });
+            return check == checks.end() ? std::string() : check->text;
+        };
+        for (const auto& [name, text] : c.says) {
+            EXPECT_NE(said(name).find(WithDriver(text, kernelDriver)), std::string::npos)
+                << said(name);
+        }
+        if (c.status == 0) {  // the remote reports every 10 ms
+            const int rate = NumberBefore(said("Reports"), " reports/s");
+            EXPECT_GE(rate, 80) << said("Reports");
+            EXPECT_LE(rate, 110) << said("Reports");
+        }
+        if (c.percent >= 0) {
+            // Ours first; where the kernel's driver is bound, its reading
+            // after "kernel", within 1 % of ours.
+            const std::string battery = said("Battery");
+            const size_t kernelAt = battery.find("kernel ");
+            EXPECT_EQ(NumberBefore(battery.substr(0, kernelAt), " %"), c.percent) << battery;
+            if (kernelDriver) {
+                ASSERT_NE(kernelAt, std::string::npos) << battery;
+                EXPECT_LE(std::abs(NumberBefore(battery.substr(kernelAt), " %") - c.percent), 1)
+                    << battery;
+            }
+        }
+        if (c.battery < 0) {
+            continue;
+        }
+        // The remote as the doctor found it, and as it left it.
+        const RemoteState found =
+            StateAfter(ParseHidLog(ReadFile(vm.result.dir + "/remote-before.log")));
+        const RemoteState left =
+            StateAfter(ParseHidLog(ReadFile(vm.result.dir + "/remote-after.log")));
+        EXPECT_FALSE(left.rumble);
+        EXPECT_EQ(left.leds, found.leds);
+        if (kernelDriver) {
+            EXPECT_EQ(left.mode, "30");
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(KernelDriver, VmDoctor, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& info) {
+                             return info.param ? "WithHidWiimote" : "WithoutHidWiimote";
+                         });
+
+namespace {
+
+// The program's writes with their times from the moment the remote was given
+// mode 0x31 by whoever opened it: where the remote's script starts in the VM
+// (its "start" line), and where the scripted remote's does on the replay (the
+// program's first write, right after the open, which is the recording's
+// zero). Both clocks start at the same event, seen from the remote's side,
+// and each session's own latency stays in its times.
+std::vector<HidLogLine> WritesFromTheMode(const std::vector<HidLogLine>& log,
+                                          const std::string& zeroKind) {
+    std::vector<HidLogLine> writes;
+    double zero = -1;
+    for (const HidLogLine& line : log) {
+        if (zero < 0 && line.kind == zeroKind && (zeroKind != "write" || line.rest == "12 00 31")) {
+            zero = line.ms;
+        }
+        if (zero >= 0 && line.kind == "write") {
+            writes.push_back(line);
+            writes.back().ms -= zero;
+        }
+    }
+    return writes;
+}
+
+// What the recording is held to (the bound): each output report of
+// the replay within 20 ms of the live session's.
+constexpr double kReplayWithinMs = 20.0;
+
+}  // namespace
+
+// The doctor records a whole session from the kernel-level remote; the live
+// program against the same remote and script, and the program replaying the
+// recording through the scripted remote, send the same output reports in the
+// same order at the same times. Without the kernel's driver: its writes to
+// the remote, at moments of its own, would change what the remote sends and
+// cannot be replayed.
+TEST(VmRecording, AReplayedRecordingSendsWhatTheLiveSessionSent) {
+    const std::map<std::string, VmSession> sessions =
+        RunCasesInVm("recording", false,
+                     {{"record", "RUN=glowbrand-doctor --record recording 12\nKEEP=recording\n",
+                       kWholeSessionScript},
+                      {"live", "ENV=SDL_AUDIODRIVER=dummy\n", kWholeSessionScript}});
+    const VmSession& record = sessions.at("record");
+    const VmSession& live = sessions.at("live");
+    ASSERT_FALSE(live.result.timedOut);
+    ASSERT_EQ(record.result.status, 0) << record.result.out << record.result.err;
+    const std::string recording = ReadFile(record.result.dir + "/recording");
+    ASSERT_FALSE(recording.empty());
+    EXPECT_EQ(live.result.status, 0);
+    ExpectWholeSession(live.programWrites, kVmSlack);
+
+    const SessionResult replay = RunScripted(recording);
+    ASSERT_FALSE(replay.timedOut);
+    EXPECT_EQ(replay.status, 0) << replay.err;
+    EXPECT_EQ(replay.out, live.result.out);
+    const std::vector<HidLogLine> liveWrites = WritesFromTheMode(live.result.log, "start");
+    const std::vector<HidLogLine> replayWrites = WritesFromTheMode(replay.log, "write");
+    ASSERT_EQ(Rests(replayWrites), Rests(liveWrites));
+    double worst = 0;
+    std::cout << "the replay's writes against the live session's (ms):";
+    for (size_t i = 0; i < liveWrites.size(); ++i) {
+        const double off = replayWrites[i].ms - liveWrites[i].ms;
+        std::cout << " " << off;
+        worst = std::max(worst, std::abs(off));
+        EXPECT_LE(std::abs(off), kReplayWithinMs)
+            << liveWrites[i].rest << " at " << liveWrites[i].ms << " ms live";
+    }
+    std::cout << "\nat most " << worst << " ms apart\n";
 }
 
 // The Windows program, glowbrand.exe under wine, in the shared-root guest
