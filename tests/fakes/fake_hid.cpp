@@ -25,6 +25,11 @@ void ResetFakeHid() {
 }
 
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
+    const int32_t handle = TryOpenHidHandle(vendorId, productId);
+    return handle >= 0 ? handle : -1;
+}
+
+extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
     fakeHidOpenedWith.push_back(vendorId);
     fakeHidOpenedWith.push_back(productId);
     return fakeHidProduct == 0 || fakeHidProduct == productId ? fakeHidOpenResult : -1;

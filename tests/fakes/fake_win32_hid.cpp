@@ -100,9 +100,12 @@ bool Identify(const std::string& path, Identity& identity) {
     return true;
 }
 
-Device Open(const std::string& path) {
+Device Open(const std::string& path, OpenFailure* why) {
     FakeInterface* i = Find(path);
     if (i == nullptr || !i->openable) {
+        if (why != nullptr) {
+            *why = i == nullptr ? OpenFailure::Gone : OpenFailure::Held;
+        }
         return nullptr;
     }
     ++fakeHidOpen;

@@ -16,7 +16,7 @@ struct FakeInterface {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     bool present = true;
-    bool openable = true;        // false: in use elsewhere
+    bool openable = true;        // false: another program holds it
     int32_t inputLength = 22;    // what ReadFile hands over, padded with zeros
     int32_t outputLength = 22;   // OutputReportByteLength
     bool rejectsExact = false;   // WriteFile refuses a report shorter than outputLength

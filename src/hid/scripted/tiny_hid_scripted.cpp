@@ -194,6 +194,11 @@ void SleepNs(int64_t ns) {
 
 }  // namespace
 
+// A scripted remote is there or not: it never refuses.
+extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
+    return OpenHidHandle(vendorId, productId);
+}
+
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     std::lock_guard lock(mutex);
     LoadScript();
