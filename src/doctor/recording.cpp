@@ -11,6 +11,7 @@
 #include "config.h"
 #include "doctor/check.h"
 #include "doctor/report_pump.h"
+#include "doctor/script_lines.h"
 #include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 #include "platform/end_request.h"
@@ -57,18 +58,6 @@ std::string Today() {
 
 }  // namespace
 
-std::string ScriptLines::Line(double ms, const std::vector<uint8_t>& bytes) {
-    const int64_t at = std::max(static_cast<int64_t>(ms), lastMs_ + 1);
-    lastMs_ = at;
-    std::string line = std::to_string(at);
-    char hex[4];
-    for (const uint8_t byte : bytes) {
-        std::snprintf(hex, sizeof hex, " %02x", byte);
-        line += hex;
-    }
-    return line + "\n";
-}
-
 int32_t RecordSession(const char* file, int32_t seconds) {
     CatchEndRequests(AskToEnd);
     std::string path;
@@ -96,7 +85,9 @@ int32_t RecordSession(const char* file, int32_t seconds) {
     int64_t recorded = 0;
     const auto until = origin + std::chrono::seconds(seconds);
     while (!endAsked && ReportPump::Clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(kDoctorLiveRedrawMs));
+        // As often as the program's own loop reads: a remote silenced by a
+        // status report gets its mode back as soon as the program would.
+        std::this_thread::sleep_for(std::chrono::milliseconds(kHidReadSliceMs));
         pump.KeepModeSet();
         for (const Received& report : pump.Since(cursor)) {
             out << lines.Line(report.ms, report.bytes);

@@ -239,8 +239,11 @@ Check CheckBattery(ReportPump& pump, const ReportsSeen& seen, const std::string&
         level = status.bytes[kStatusBatteryByte];
     }
     if (level < 0) {
-        return {Verdict::Failed, "Battery", "the remote did not answer a status request",
-                SilentCauses()};
+        return {Verdict::Failed,
+                "Battery",
+                "the remote did not answer a status request",
+                {"It reports but does not answer: disconnect and reconnect it (press 1 and 2),",
+                 "and run glowbrand-doctor again."}};
     }
     const int32_t percent = BatteryPercent(static_cast<uint8_t>(level));
     Check check{Verdict::Ok, "Battery", Format("%d %%", percent)};
