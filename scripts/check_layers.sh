@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Checks that the folders of src/ include each other only downward:
-#   shell -> blade -> remote, sound -> core, platform, hid
+#   shell, doctor -> blade -> remote, sound -> core, platform, hid
 # with config.h open to all, and on the bottom floor core and hid standing on
 # platform. Prints every include that breaks the order and fails if any does;
 # then lets tsort look for a loop among the folders all the same.
@@ -9,7 +9,7 @@ cd "$(dirname "$0")/../src"
 
 floor() {
   case $1 in
-    shell) echo 3 ;; blade) echo 2 ;; remote | sound) echo 1 ;; core | platform | hid) echo 0 ;;
+    shell | doctor) echo 3 ;; blade) echo 2 ;; remote | sound) echo 1 ;; core | platform | hid) echo 0 ;;
     *) echo "" ;;
   esac
 }

@@ -67,9 +67,10 @@ check_package() {
     problem="the package does not unpack"
   else
     local root=$scratch/root/usr file page said
-    for file in games/glowbrand games/glowbrand-virtual lib/udev/rules.d/70-glowbrand.rules \
+    for file in games/glowbrand games/glowbrand-virtual games/glowbrand-doctor \
+                lib/udev/rules.d/70-glowbrand.rules \
                 share/glowbrand/sounds/{on0,off0,swing2,strike2}.wav \
-                share/man/man6/{glowbrand,glowbrand-virtual}.6.gz \
+                share/man/man6/{glowbrand,glowbrand-virtual,glowbrand-doctor}.6.gz \
                 share/doc/glowbrand/{copyright,changelog.gz}; do
       [ -e "$root/$file" ] || problem="$problem missing /usr/$file;"
     done
@@ -87,7 +88,7 @@ check_package() {
              sed -n '1s/^glowbrand (\([^)]*\)).*/\1/p')
     [ "$version" = "$logged" ] ||
       problem="$problem the changelog's newest entry is \"$logged\", the package $version;"
-    for page in glowbrand glowbrand-virtual; do
+    for page in glowbrand glowbrand-virtual glowbrand-doctor; do
       man -M "$root/share/man" -P cat 6 "$page" >/dev/null 2>&1 ||
         problem="$problem man 6 $page does not open;"
     done
@@ -133,8 +134,8 @@ check_windows_zip() {
     local zip=("$PWD/$dir"/glowbrand-*-windows-x64.zip)
     (cd "$scratch" && cmake -E tar xf "${zip[0]}") || problem="the zip does not unpack;"
     local root=("$scratch"/glowbrand-*-windows-x64)
-    for file in glowbrand.exe glowbrand-virtual.exe on0.wav off0.wav swing2.wav strike2.wav \
-                README.txt; do
+    for file in glowbrand.exe glowbrand-virtual.exe glowbrand-doctor.exe on0.wav off0.wav \
+                swing2.wav strike2.wav README.txt; do
       [ -e "${root[0]}/$file" ] || problem="$problem missing $file;"
     done
     ./scripts/wine-server.sh run "$dir" \

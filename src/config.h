@@ -93,6 +93,26 @@ constexpr const char* kSoundFileOff = "off0.wav";
 constexpr const char* kSoundFileSwing = "swing2.wav";
 constexpr const char* kSoundFileStrike = "strike2.wav";
 
+// The udev rule that lets the desktop's user open the remote, as installed
+// (udev/ in the sources); the doctor looks for it where udev reads rules.
+constexpr const char* kUdevRuleFile = "70-glowbrand.rules";
+
+// glowbrand-doctor: how long it reads to count reports, how long it shows
+// the live line, the rate below which it warns (a remote reports every 10 ms
+// in mode 0x31; half that pace already makes the blade lag), how long it
+// waits for a status report, the battery level below which it warns, and how
+// far its reading and the kernel's may differ (each rounds level*100/255).
+constexpr int32_t kDoctorReadMs = 1000;
+constexpr int32_t kDoctorLiveMs = 5000;
+constexpr int32_t kDoctorMinReportsPerSecond = 50;
+constexpr int32_t kDoctorStatusWaitMs = 1000;
+constexpr int32_t kDoctorLowBatteryPercent = 10;
+constexpr int32_t kDoctorBatteryTolerancePercent = 1;
+// The live line is redrawn this often: fast enough to follow a swing.
+constexpr int32_t kDoctorLiveRedrawMs = 50;
+// Devices of each product the doctor describes at most.
+constexpr int32_t kDoctorMaxRemotes = 8;
+
 // The audio device: SDL converts from this format to whatever the hardware
 // wants. A new sound waits at most one period for the buffer being played;
 // SDL's default (about 46 ms) is audibly late for a swing.

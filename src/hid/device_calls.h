@@ -5,6 +5,8 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
+#include <vector>
 
 namespace devicecalls {
 
@@ -14,10 +16,23 @@ using Device = void*;
 // Read's return when the device failed (switched off, out of range).
 constexpr int32_t kGone = -1;
 
+// Why Open gave nothing: the TINY_HID_* codes of tiny_hid.h.
+enum class Refusal : int32_t { Absent = -1, Denied = -3, Held = -4, Other = -5 };
+
 // Opens the first present device with exactly these identifiers for handle
-// slot `slot`; nullptr when there is none or it cannot be had (another
-// program holds it).
-Device Open(int32_t vendorId, int32_t productId, int32_t slot);
+// slot `slot`; nullptr when there is none or it cannot be had, and then,
+// where why is given, the reason in *why.
+Device Open(int32_t vendorId, int32_t productId, int32_t slot, Refusal* why = nullptr);
+
+struct Listed {
+    std::string path;
+    int32_t productId = 0;
+    bool bluetooth = false;
+};
+
+// The devices present with exactly these identifiers, in the order Open
+// tries them; false when the system cannot be asked.
+bool List(int32_t vendorId, int32_t productId, std::vector<Listed>& found);
 
 void Close(Device device);
 

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "config.h"
 #include "hid/device_calls.h"
@@ -52,6 +53,10 @@ std::atomic<int> waitingWriters{0};
 std::array<Handle, kHidMaxHandles> handles;
 std::array<std::atomic<int32_t>, kHidMaxHandles> cancel{};
 static_assert(std::atomic<int32_t>::is_always_lock_free);
+static_assert(static_cast<int32_t>(devicecalls::Refusal::Absent) == TINY_HID_ABSENT &&
+              static_cast<int32_t>(devicecalls::Refusal::Denied) == TINY_HID_DENIED &&
+              static_cast<int32_t>(devicecalls::Refusal::Held) == TINY_HID_HELD &&
+              static_cast<int32_t>(devicecalls::Refusal::Other) == TINY_HID_REFUSED);
 
 Handle* Find(int32_t handle) {
     if (handle < 0 || handle >= kHidMaxHandles || !handles[handle].inUse) {
@@ -124,16 +129,17 @@ int32_t DeliverFirstAnswer(Handle& h, uint8_t* buffer, uint32_t* count) {
 
 }  // namespace
 
-extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
+extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
     std::lock_guard lock(libraryMutex);
     for (int32_t slot = 0; slot < kHidMaxHandles; ++slot) {
         Handle& h = handles[slot];
         if (h.inUse) {
             continue;
         }
-        h.device = devicecalls::Open(vendorId, productId, slot);
+        devicecalls::Refusal why = devicecalls::Refusal::Absent;
+        h.device = devicecalls::Open(vendorId, productId, slot, &why);
         if (h.device == nullptr) {
-            return -1;
+            return static_cast<int32_t>(why);
         }
         h.inUse = true;
         h.vendorId = vendorId;
@@ -142,7 +148,35 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
         devicecalls::Wake(slot, false);
         return slot;
     }
-    return -1;
+    return TINY_HID_ABSENT;
+}
+
+extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
+    const int32_t handle = TryOpenHidHandle(vendorId, productId);
+    return handle >= 0 ? handle : -1;
+}
+
+extern "C" int32_t ListHidDevices(int32_t vendorId, int32_t productId, TinyHidDevice* devices,
+                                  int32_t capacity) {
+    std::vector<devicecalls::Listed> found;
+    {
+        std::lock_guard lock(libraryMutex);
+        if (!devicecalls::List(vendorId, productId, found)) {
+            return -1;
+        }
+    }
+    for (int32_t i = 0; i < capacity && devices != nullptr && i < std::ssize(found); ++i) {
+        TinyHidDevice& d = devices[i];
+        const std::string& path = found[static_cast<size_t>(i)].path;
+        const size_t kept = std::min(path.size(), sizeof d.path - 1);
+        std::memcpy(d.path, path.data(), kept);
+        d.path[kept] = '\0';
+        d.vendorId = vendorId;
+        d.productId = found[static_cast<size_t>(i)].productId;
+        d.bus =
+            found[static_cast<size_t>(i)].bluetooth ? TINY_HID_BUS_BLUETOOTH : TINY_HID_BUS_OTHER;
+    }
+    return static_cast<int32_t>(found.size());
 }
 
 extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) {

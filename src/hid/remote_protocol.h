@@ -89,6 +89,20 @@ constexpr uint8_t kStatusBattery = 0xC8;
 constexpr uint8_t kAccessoryStatusReport[] = {kReportStatus, 0x00, 0x00,          0x00,
                                               0x00,          0x00, kStatusBattery};
 
+// Where a status report keeps its facts: the flags byte, whose high nibble
+// shows the player LEDs lit (as report 0x11 sets them), and the battery level.
+constexpr int kStatusFlagsByte = 3;
+constexpr int kStatusBatteryByte = 6;
+constexpr uint8_t kStatusLedsMask = 0xF0;
+
+// The battery level of a status report in percent, as the kernel's driver
+// reports it in sysfs: level * 100 / 255, rounded down.
+constexpr int32_t BatteryPercent(uint8_t level) {
+    return int32_t{level} * 100 / 255;
+}
+static_assert(BatteryPercent(0xFF) == 100 && BatteryPercent(kStatusBattery) == 78 &&
+              BatteryPercent(0x19) == 9);
+
 // Length in bytes of input report `id` as the remote sends it, identifier
 // included, or 0 for an identifier it does not send. Windows hands every
 // report over at the interface's longest input length; the rest is padding.
@@ -135,6 +149,19 @@ constexpr int kButtonsAccelLength = 6;
 // together with any other button they are deliberately ignored.
 constexpr uint8_t kButtonA = 0x08;
 constexpr uint8_t kButtonHome = 0x80;
+
+// Every button, by the byte of a data report that carries it (1 or 2) and
+// its bit there, with the name printed on the remote.
+struct ButtonBit {
+    int byte;
+    uint8_t mask;
+    const char* name;
+};
+constexpr ButtonBit kButtonBits[] = {
+    {1, 0x01, "left"},  {1, 0x02, "right"}, {1, 0x04, "down"},        {1, 0x08, "up"},
+    {1, 0x10, "+"},     {2, 0x01, "2"},     {2, 0x02, "1"},           {2, 0x04, "B"},
+    {2, kButtonA, "A"}, {2, 0x10, "-"},     {2, kButtonHome, "Home"},
+};
 
 // Bits 5 and 6 of the second button byte are no buttons: in report 0x31 they
 // carry bit 1 of the Y and of the Z acceleration (bits 5 and 6 of the first

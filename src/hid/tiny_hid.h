@@ -25,6 +25,30 @@
  * state it wants (see ReadReport). */
 #define TINY_HID_REOPENED (-2)
 
+/* TryOpenHidHandle's returns when it opens nothing: no such device is
+ * present; one is, but this user may not open it (its node's permissions);
+ * one is, but another program holds it (Windows); one is, but the system
+ * would not open it for another reason. */
+#define TINY_HID_ABSENT (-1)
+#define TINY_HID_DENIED (-3)
+#define TINY_HID_HELD (-4)
+#define TINY_HID_REFUSED (-5)
+
+/* Room for a device's path in TinyHidDevice, terminating zero included. */
+#define TINY_HID_PATH_SIZE 512
+
+/* The bus a listed device is on, as far as the system tells. */
+#define TINY_HID_BUS_OTHER 0
+#define TINY_HID_BUS_BLUETOOTH 1
+
+/* One HID device present, as ListHidDevices describes it. */
+typedef struct TinyHidDevice {
+    char path[TINY_HID_PATH_SIZE]; /* the system's name: /dev/hidraw3, \\?\hid#... */
+    int32_t vendorId;
+    int32_t productId;
+    int32_t bus; /* TINY_HID_BUS_BLUETOOTH or TINY_HID_BUS_OTHER */
+} TinyHidDevice;
+
 #ifdef __cplusplus
 extern "C" {
 #endif
@@ -34,6 +58,26 @@ extern "C" {
  * Returns a small non-negative handle, or -1 when no such device is present
  * or it cannot be opened. */
 int32_t OpenHidHandle(int32_t vendorId, int32_t productId);
+
+/* Opens the first HID device with these identifiers, as OpenHidHandle does,
+ * and says why when it cannot.
+ *
+ * Returns a small non-negative handle, or TINY_HID_ABSENT when no such
+ * device is present (or the library has no handle left), TINY_HID_DENIED
+ * when one is present but this user may not open it, TINY_HID_HELD when
+ * another program holds it, TINY_HID_REFUSED when the system refused it for
+ * another reason. */
+int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId);
+
+/* Lists the HID devices present with these identifiers, without opening
+ * them, in the order the opens above would try them. Fills at most capacity
+ * entries of devices (which may be NULL when capacity is 0); a path too long
+ * for the entry is cut, still terminated.
+ *
+ * Returns how many such devices are present, which may be more than
+ * capacity, or -1 when the system cannot be asked. */
+int32_t ListHidDevices(int32_t vendorId, int32_t productId, TinyHidDevice* devices,
+                       int32_t capacity);
 
 /* Delivers one input report into buffer (TINY_HID_BUFFER_SIZE bytes): the
  * newest one pending. Data reports that piled up while the caller was busy

@@ -55,6 +55,9 @@ std::atomic<bool> rumbleOn{false};
 std::atomic<bool> modeWrong{false};
 int64_t modeSentAt = 0;  // counter value when the mode was last sent
 
+// Why the last open failed; 0 when it did not.
+int32_t openRefusal = 0;
+
 // Set when a memory read or write answer (0x21, 0x22) arrives while the
 // rumble is on. The program never asks for one: another writer, the
 // kernel's driver, has just written with the rumble bit clear and stopped
@@ -136,13 +139,21 @@ bool OpenRemote() {
     modeWrong = false;
     rumbleStopped = false;
     returnAnswered = false;
-    hidHandle = OpenHidHandle(kRemoteVendorId, kRemoteProductId);
-    if (hidHandle == -1) {
+    const int32_t original = TryOpenHidHandle(kRemoteVendorId, kRemoteProductId);
+    hidHandle = original;
+    openRefusal = 0;
+    if (original < 0) {
         // The Wii Remote Plus takes the same reports on hidraw.
-        hidHandle = OpenHidHandle(kRemoteVendorId, kRemotePlusProductId);
+        const int32_t plus = TryOpenHidHandle(kRemoteVendorId, kRemotePlusProductId);
+        hidHandle = plus >= 0 ? plus : -1;
+        openRefusal = plus >= 0 ? 0 : original != TINY_HID_ABSENT ? original : plus;
     }
     openHandle = hidHandle;
     return hidHandle != -1;
+}
+
+int32_t RemoteOpenRefusal() {
+    return openRefusal;
 }
 
 void CloseRemote() {

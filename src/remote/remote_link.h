@@ -28,6 +28,11 @@ extern uint8_t OutputBuffer[kReportBufferSize];
 // Remote Plus. Returns false when neither is present.
 bool OpenRemote();
 
+// Why the last OpenRemote opened nothing: TINY_HID_ABSENT, _DENIED, _HELD or
+// _REFUSED (tiny_hid.h); a refusal of either remote wins over an absence.
+// 0 after a successful open.
+int32_t RemoteOpenRefusal();
+
 // Releases the remote.
 void CloseRemote();
 

@@ -6,13 +6,6 @@
 uint8_t soundSlots[kSoundCount][kSoundSlotSize];
 size_t soundLengths[kSoundCount];
 
-namespace {
-
-constexpr const char* kSoundFiles[kSoundCount] = {kSoundFileOn, kSoundFileOff, kSoundFileSwing,
-                                                  kSoundFileStrike};
-
-}  // namespace
-
 int32_t LoadSounds() {
     int32_t result = 0;
     for (int32_t id = 0; id < kSoundCount; ++id) {

@@ -11,6 +11,10 @@ enum class SoundId : int32_t { On = 0, Off = 1, Swing = 2, Strike = 3 };
 
 constexpr int32_t kSoundCount = 4;
 
+// The files, by SoundId.
+inline constexpr const char* kSoundFiles[kSoundCount] = {kSoundFileOn, kSoundFileOff,
+                                                         kSoundFileSwing, kSoundFileStrike};
+
 // Each slot holds a file's bytes exactly as stored, header included; the
 // program never parses them. Zero until loaded.
 extern uint8_t soundSlots[kSoundCount][kSoundSlotSize];

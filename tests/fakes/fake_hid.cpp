@@ -4,6 +4,7 @@
 
 int32_t fakeHidOpenResult = 0;
 int32_t fakeHidProduct = 0;
+std::map<int32_t, int32_t> fakeHidOpenResultOf;
 std::vector<int32_t> fakeHidOpenedWith;
 std::deque<std::vector<uint8_t>> fakeHidReports;
 int fakeHidReopens = 0;
@@ -15,6 +16,7 @@ int fakeHidCloses = 0;
 void ResetFakeHid() {
     fakeHidOpenResult = 0;
     fakeHidProduct = 0;
+    fakeHidOpenResultOf.clear();
     fakeHidOpenedWith.clear();
     fakeHidReports.clear();
     fakeHidReopens = 0;
@@ -25,8 +27,17 @@ void ResetFakeHid() {
 }
 
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
+    const int32_t handle = TryOpenHidHandle(vendorId, productId);
+    return handle >= 0 ? handle : -1;
+}
+
+extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
     fakeHidOpenedWith.push_back(vendorId);
     fakeHidOpenedWith.push_back(productId);
+    if (const auto result = fakeHidOpenResultOf.find(productId);
+        result != fakeHidOpenResultOf.end()) {
+        return result->second;
+    }
     return fakeHidProduct == 0 || fakeHidProduct == productId ? fakeHidOpenResult : -1;
 }
 

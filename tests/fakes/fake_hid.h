@@ -4,13 +4,15 @@
 #include <array>
 #include <cstdint>
 #include <deque>
+#include <map>
 #include <vector>
 
 #include "hid/tiny_hid.h"
 
 using HidBuffer = std::array<uint8_t, TINY_HID_BUFFER_SIZE>;
 
-extern int32_t fakeHidOpenResult;                        // what OpenHidHandle returns
+extern int32_t fakeHidOpenResult;  // what TryOpenHidHandle returns; OpenHidHandle: -1 for any < 0
+extern std::map<int32_t, int32_t> fakeHidOpenResultOf;   // by product, over the two above
 extern int32_t fakeHidProduct;                           // 0, or the only product that opens
 extern std::vector<int32_t> fakeHidOpenedWith;           // vendor, product of each open
 extern std::deque<std::vector<uint8_t>> fakeHidReports;  // delivered by ReadReport

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <cstring>
 
 #include "hid/remote_protocol.h"
 
@@ -15,6 +17,7 @@ std::function<void()> fakeHidapiOnWait;
 int fakeHidapiOpen = 0;
 int fakeHidapiReadError = 0;
 std::function<void()> fakeHidapiOnOpen;
+int fakeHidapiOpenError = 0;
 
 namespace {
 int device;  // its address is the device pointer handed out
@@ -28,17 +31,41 @@ void ResetFakeHidapi() {
     fakeHidapiOnWait = nullptr;
     fakeHidapiReadError = 0;
     fakeHidapiOnOpen = nullptr;
+    fakeHidapiOpenError = 0;
 }
 
 int hid_init() {
     return 0;
 }
 
-hid_device* hid_open(unsigned short vendor, unsigned short product, const wchar_t*) {
+// The one remote, listed while present, at /dev/hidraw0 on Bluetooth.
+hid_device_info* hid_enumerate(unsigned short vendor, unsigned short product) {
     if (fakeHidapiOnOpen) {
         fakeHidapiOnOpen();
     }
     if (!fakeHidapiDevicePresent || vendor != kRemoteVendorId || product != kRemoteProductId) {
+        return nullptr;
+    }
+    auto* info = new hid_device_info{};
+    info->path = strdup("/dev/hidraw0");
+    info->vendor_id = vendor;
+    info->product_id = product;
+    info->bus_type = HID_API_BUS_BLUETOOTH;
+    return info;
+}
+
+void hid_free_enumeration(hid_device_info* devices) {
+    while (devices != nullptr) {
+        hid_device_info* next = devices->next;
+        std::free(devices->path);
+        delete devices;
+        devices = next;
+    }
+}
+
+hid_device* hid_open_path(const char*) {
+    if (fakeHidapiOpenError != 0) {
+        errno = fakeHidapiOpenError;
         return nullptr;
     }
     ++fakeHidapiOpen;

@@ -14,6 +14,7 @@ extern int fakeHidapiTimedWaits;                             // reads that waite
 extern std::function<void()> fakeHidapiOnWait;               // called on each such wait
 extern int fakeHidapiOpen;                                   // devices open now
 extern int fakeHidapiReadError;                 // errno of the next read's failure; 0: none
-extern std::function<void()> fakeHidapiOnOpen;  // called on each hid_open, before it looks
+extern std::function<void()> fakeHidapiOnOpen;  // called on each open, before it looks
+extern int fakeHidapiOpenError;  // errno of every open of the listed remote's node; 0: none
 
 void ResetFakeHidapi();

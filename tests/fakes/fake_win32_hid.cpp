@@ -12,6 +12,7 @@ std::vector<FakeWrite> fakeHidWrites;
 int fakeHidTimedWaits = 0;
 std::function<void()> fakeHidOnWait;
 std::function<void()> fakeHidOnList;
+std::function<void(const FakeWrite&)> fakeHidOnWrite;
 int fakeHidOpen = 0;
 int fakeHidInputBuffers = 0;
 bool fakeHidReadFails = false;
@@ -70,6 +71,7 @@ void ResetFakeWin32Hid() {
     fakeHidTimedWaits = 0;
     fakeHidOnWait = nullptr;
     fakeHidOnList = nullptr;
+    fakeHidOnWrite = nullptr;
     fakeHidInputBuffers = 0;
     fakeHidReadFails = false;
     fakeHidReportEveryMs = 0;
@@ -100,9 +102,12 @@ bool Identify(const std::string& path, Identity& identity) {
     return true;
 }
 
-Device Open(const std::string& path) {
+Device Open(const std::string& path, OpenFailure* why) {
     FakeInterface* i = Find(path);
     if (i == nullptr || !i->openable) {
+        if (why != nullptr) {
+            *why = i == nullptr ? OpenFailure::Gone : OpenFailure::Held;
+        }
         return nullptr;
     }
     ++fakeHidOpen;
@@ -124,7 +129,7 @@ int32_t Read(Device device, uint8_t* dest, int32_t capacity, int32_t timeoutMs, 
     if (fakeHidReadFails || !i.present || capacity < i.inputLength) {
         return -1;
     }
-    if (fakeHidReportEveryMs > 0) {
+    if (fakeHidReportEveryMs > 0 && fakeHidPending.empty()) {
         return ReadClocked(dest, i.inputLength, timeoutMs);
     }
     if (fakeHidPending.empty() && timeoutMs != 0) {
@@ -146,6 +151,9 @@ int32_t Read(Device device, uint8_t* dest, int32_t capacity, int32_t timeoutMs, 
 WriteResult Write(Device device, const uint8_t* report, int32_t length, int32_t) {
     const FakeInterface& i = Of(device);
     fakeHidWrites.push_back({"write", {report, report + length}, std::chrono::steady_clock::now()});
+    if (fakeHidOnWrite) {
+        fakeHidOnWrite(fakeHidWrites.back());
+    }
     if (!i.present) {
         return WriteResult::Failed;
     }
@@ -159,6 +167,9 @@ WriteResult Write(Device device, const uint8_t* report, int32_t length, int32_t)
 bool SetOutputReport(Device device, const uint8_t* report, int32_t length) {
     const FakeInterface& i = Of(device);
     fakeHidWrites.push_back({"set", {report, report + length}, std::chrono::steady_clock::now()});
+    if (fakeHidOnWrite) {
+        fakeHidOnWrite(fakeHidWrites.back());
+    }
     return i.present && i.controlWorks && length == i.outputLength;
 }
 

@@ -16,7 +16,7 @@ struct FakeInterface {
     uint16_t vendorId = 0;
     uint16_t productId = 0;
     bool present = true;
-    bool openable = true;        // false: in use elsewhere
+    bool openable = true;        // false: another program holds it
     int32_t inputLength = 22;    // what ReadFile hands over, padded with zeros
     int32_t outputLength = 22;   // OutputReportByteLength
     bool rejectsExact = false;   // WriteFile refuses a report shorter than outputLength
@@ -39,8 +39,12 @@ extern std::function<void()> fakeHidOnList;              // called on each enume
 extern int fakeHidOpen;                                  // interfaces open now
 extern int fakeHidInputBuffers;                          // the last queue cap asked for
 extern bool fakeHidReadFails;                            // the open remote's reads fail
+// Called on each write tried, before the stack answers it: a remote's answer
+// (a status report) goes into fakeHidPending from here.
+extern std::function<void(const FakeWrite&)> fakeHidOnWrite;
 // When non-zero the open remote reports 0x31 every this many ms of real time,
-// as a remote read back to back by another thread does; the queue is unused.
+// as a remote read back to back by another thread does; what the queue
+// holds (answers) goes first.
 extern int fakeHidReportEveryMs;
 // How long the stack takes over each read of the clocked remote: longer than
 // its period (wine's HID stack under emulation), a report is always waiting.

@@ -44,6 +44,28 @@ TEST_F(RemoteLinkTest, OpensTheWiiRemoteByItsIdentifiers) {
     EXPECT_FALSE(OpenRemote());
 }
 
+// A refusal of either remote is what the user must hear about, not the
+// absence of the other; and a failed open leaves no handle at all, whatever
+// the library answered.
+TEST_F(RemoteLinkTest, AFailedOpenKeepsTheRefusalOfEitherRemoteAndNoHandle) {
+    struct Case {
+        int32_t original;
+        int32_t plus;
+        int32_t refusal;
+    };
+    for (const Case c :
+         {Case{TINY_HID_ABSENT, TINY_HID_ABSENT, TINY_HID_ABSENT},
+          Case{TINY_HID_DENIED, TINY_HID_ABSENT, TINY_HID_DENIED},
+          Case{TINY_HID_ABSENT, TINY_HID_HELD, TINY_HID_HELD}, Case{TINY_HID_DENIED, 2, 0}}) {
+        fakeHidOpenResultOf = {{0x0306, c.original}, {0x0330, c.plus}};
+        EXPECT_EQ(OpenRemote(), c.refusal == 0);
+        EXPECT_EQ(RemoteOpenRefusal(), c.refusal);
+        EXPECT_EQ(hidHandle, c.refusal == 0 ? c.plus : -1);
+        EXPECT_EQ(RemoteIsOpen(), c.refusal == 0);
+        CloseRemote();
+    }
+}
+
 TEST_F(RemoteLinkTest, DecodesButtonsAndAccelerometerReports) {
     EXPECT_EQ(Decoded(), (State{0, 0, 0, 0}));
 

@@ -38,6 +38,43 @@ TEST(HidapiLibrary, NoDeviceIsMinusOne) {
     EXPECT_EQ(OpenHidHandle(kRemoteVendorId, kRemoteProductId), -1);
 }
 
+// The doctor tells the user why the remote would not open: no remote, a
+// node this user may not open, one gone between the listing and the open.
+// The program itself still sees -1 for all of them.
+TEST(HidapiLibrary, AnOpenSaysWhyItOpenedNothingAndTheListingShowsTheRemote) {
+    struct Case {
+        bool present;
+        int openError;
+        int32_t listed;
+        int32_t opened;  // >= 0: a handle
+    };
+    for (const Case c :
+         {Case{true, 0, 1, 0}, Case{false, 0, 0, TINY_HID_ABSENT},
+          Case{true, EACCES, 1, TINY_HID_DENIED}, Case{true, ENOENT, 1, TINY_HID_ABSENT},
+          Case{true, EBUSY, 1, TINY_HID_REFUSED}}) {
+        ResetFakeHidapi();
+        fakeHidapiDevicePresent = c.present;
+        fakeHidapiOpenError = c.openError;
+        TinyHidDevice devices[2] = {};
+        EXPECT_EQ(ListHidDevices(kRemoteVendorId, kRemoteProductId, devices, 2), c.listed);
+        EXPECT_EQ(ListHidDevices(kRemoteVendorId, kRemoteProductId, nullptr, 0), c.listed);
+        if (c.listed > 0) {
+            EXPECT_STREQ(devices[0].path, "/dev/hidraw0");
+            EXPECT_EQ(devices[0].productId, kRemoteProductId);
+            EXPECT_EQ(devices[0].bus, TINY_HID_BUS_BLUETOOTH);
+        }
+        const int32_t handle = TryOpenHidHandle(kRemoteVendorId, kRemoteProductId);
+        if (c.opened >= 0) {
+            EXPECT_GE(handle, 0);
+            CloseHidHandle(handle);
+        } else {
+            EXPECT_EQ(handle, c.opened) << "errno " << c.openError;
+            EXPECT_EQ(OpenHidHandle(kRemoteVendorId, kRemoteProductId), -1);
+        }
+        EXPECT_EQ(fakeHidapiOpen, 0);
+    }
+}
+
 TEST_F(HidapiLibraryTest, AReadDeliversTheNewestOfTheQueuedReports) {
     for (uint8_t x = 1; x <= 55; ++x) {
         fakeHidapiPending.push_back(Report(0x31, x));

@@ -9,13 +9,62 @@
 
 namespace devicecalls {
 
-Device Open(int32_t vendorId, int32_t productId, int32_t) {
+namespace {
+
+bool Ready() {
     static const bool ready = hid_init() == 0;
-    if (!ready) {
-        return nullptr;
+    return ready;
+}
+
+// Why hidraw would not open a node, from open()'s errno as hidapi leaves it.
+Refusal RefusalOf(int error) {
+    switch (error) {
+        case EACCES:
+        case EPERM:
+            return Refusal::Denied;
+        case ENOENT:
+        case ENODEV:
+        case ENXIO:
+            return Refusal::Absent;  // gone between the listing and the open
+        default:
+            return Refusal::Other;
     }
-    return hid_open(static_cast<unsigned short>(vendorId), static_cast<unsigned short>(productId),
-                    nullptr);
+}
+
+}  // namespace
+
+bool List(int32_t vendorId, int32_t productId, std::vector<Listed>& found) {
+    if (!Ready()) {
+        return false;
+    }
+    hid_device_info* all = hid_enumerate(static_cast<unsigned short>(vendorId),
+                                         static_cast<unsigned short>(productId));
+    for (const hid_device_info* d = all; d != nullptr; d = d->next) {
+        if (d->path != nullptr) {
+            found.push_back({.path = d->path,
+                             .productId = d->product_id,
+                             .bluetooth = d->bus_type == HID_API_BUS_BLUETOOTH});
+        }
+    }
+    hid_free_enumeration(all);
+    return true;
+}
+
+// The first device listed, as hid_open would take it, opened by its path so
+// that a refusal can be told apart from an absence.
+Device Open(int32_t vendorId, int32_t productId, int32_t, Refusal* why) {
+    Refusal refusal = Refusal::Absent;
+    hid_device* device = nullptr;
+    std::vector<Listed> found;
+    if (List(vendorId, productId, found) && !found.empty()) {
+        errno = 0;
+        device = hid_open_path(found.front().path.c_str());
+        refusal = RefusalOf(errno);
+    }
+    if (device == nullptr && why != nullptr) {
+        *why = refusal;
+    }
+    return device;
 }
 
 void Close(Device device) {

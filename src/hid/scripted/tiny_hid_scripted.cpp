@@ -194,6 +194,11 @@ void SleepNs(int64_t ns) {
 
 }  // namespace
 
+// A scripted remote is there or not: it never refuses.
+extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
+    return OpenHidHandle(vendorId, productId);
+}
+
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     std::lock_guard lock(mutex);
     LoadScript();
@@ -226,6 +231,24 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     lost = false;
     modeWrittenMs.clear();
     return handle;
+}
+
+// The script's remote, while there is one, as a device named after the
+// script; not logged: the program never lists.
+extern "C" int32_t ListHidDevices(int32_t vendorId, int32_t productId, TinyHidDevice* devices,
+                                  int32_t capacity) {
+    std::lock_guard lock(mutex);
+    LoadScript();
+    const bool present =
+        !script.absent && vendorId == kRemoteVendorId && productId == script.productId;
+    if (present && devices != nullptr && capacity > 0) {
+        const char* name = std::getenv("GLOWBRAND_SCRIPT");
+        std::snprintf(devices[0].path, sizeof devices[0].path, "%s", name != nullptr ? name : "");
+        devices[0].vendorId = vendorId;
+        devices[0].productId = productId;
+        devices[0].bus = TINY_HID_BUS_OTHER;
+    }
+    return present ? 1 : 0;
 }
 
 // Delivers the newest report whose time has come, dropping older undelivered

@@ -170,6 +170,11 @@ void CleanUpAtExit() {
 
 }  // namespace
 
+// The keyboard's remote is there or not: it never refuses.
+extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
+    return OpenHidHandle(vendorId, productId);
+}
+
 extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     // The only device this library plays: a Wii Remote.
     if (vendorId != kRemoteVendorId || productId != kRemoteProductId) {

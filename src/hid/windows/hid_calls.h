@@ -27,9 +27,17 @@ std::vector<std::string> ListInterfaces();
 // interface cannot be asked.
 bool Identify(const std::string& path, Identity& identity);
 
+// Why an interface would not open.
+enum class OpenFailure {
+    Gone,    // not there any more
+    Denied,  // not this user's to open (ERROR_ACCESS_DENIED)
+    Held,    // another program holds it (ERROR_SHARING_VIOLATION)
+    Other,
+};
+
 // Opens the interface for overlapped reading and writing; nullptr when it
-// cannot be opened (in use elsewhere, gone, access denied).
-Device Open(const std::string& path);
+// cannot be opened, and then, where why is given, the reason in *why.
+Device Open(const std::string& path, OpenFailure* why = nullptr);
 
 // The lengths of the interface's input and output reports, identifier
 // included (HidP_GetCaps). False when unknown.

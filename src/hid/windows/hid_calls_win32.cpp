@@ -73,11 +73,31 @@ bool Identify(const std::string& path, Identity& identity) {
     return known;
 }
 
-Device Open(const std::string& path) {
+Device Open(const std::string& path, OpenFailure* why) {
     HANDLE handle =
         CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                     nullptr, OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
-    return handle == INVALID_HANDLE_VALUE ? nullptr : handle;
+    if (handle != INVALID_HANDLE_VALUE) {
+        return handle;
+    }
+    if (why != nullptr) {
+        switch (GetLastError()) {
+            case ERROR_SHARING_VIOLATION:
+                *why = OpenFailure::Held;
+                break;
+            case ERROR_ACCESS_DENIED:
+                *why = OpenFailure::Denied;
+                break;
+            case ERROR_FILE_NOT_FOUND:
+            case ERROR_PATH_NOT_FOUND:
+            case ERROR_DEVICE_NOT_CONNECTED:
+                *why = OpenFailure::Gone;
+                break;
+            default:
+                *why = OpenFailure::Other;
+        }
+    }
+    return nullptr;
 }
 
 bool ReportLengths(Device device, int32_t& inputLength, int32_t& outputLength) {

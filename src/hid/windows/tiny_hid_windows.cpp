@@ -13,8 +13,10 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <cctype>
 #include <cstring>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "config.h"
@@ -86,35 +88,73 @@ bool SendFindingTheWay(Remote& r, const uint8_t* report, int32_t length) {
     return false;
 }
 
+// A HID device over Bluetooth has the HID service's class identifier in its
+// interface path; others (USB, wine's own) do not.
+bool OnBluetooth(const std::string& path) {
+    static constexpr std::string_view kHidServiceClass = "00001124-0000-1000-8000-00805f9b34fb";
+    std::string lower(path);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return lower.find(kHidServiceClass) != std::string::npos;
+}
+
+devicecalls::Refusal RefusalOf(hidcalls::OpenFailure failure) {
+    switch (failure) {
+        case hidcalls::OpenFailure::Gone:
+            return devicecalls::Refusal::Absent;
+        case hidcalls::OpenFailure::Denied:
+            return devicecalls::Refusal::Denied;
+        case hidcalls::OpenFailure::Held:
+            return devicecalls::Refusal::Held;
+        default:
+            return devicecalls::Refusal::Other;
+    }
+}
+
 }  // namespace
 
 namespace devicecalls {
 
-Device Open(int32_t vendorId, int32_t productId, int32_t slot) {
+bool List(int32_t vendorId, int32_t productId, std::vector<Listed>& found) {
+    for (const std::string& path : hidcalls::ListInterfaces()) {
+        hidcalls::Identity identity;
+        if (hidcalls::Identify(path, identity) && identity.vendorId == vendorId &&
+            identity.productId == productId) {
+            found.push_back({.path = path, .productId = productId, .bluetooth = OnBluetooth(path)});
+        }
+    }
+    return true;
+}
+
+Device Open(int32_t vendorId, int32_t productId, int32_t slot, Refusal* why) {
     if (wake[slot].load() == nullptr) {
         wake[slot].store(hidcalls::NewWakeSignal());
     }
-    for (const std::string& path : hidcalls::ListInterfaces()) {
-        hidcalls::Identity identity;
-        if (!hidcalls::Identify(path, identity) || identity.vendorId != vendorId ||
-            identity.productId != productId) {
-            continue;
+    std::vector<Listed> found;
+    List(vendorId, productId, found);
+    if (found.empty()) {
+        if (why != nullptr) {
+            *why = Refusal::Absent;
         }
-        // The remote is there but cannot be had (another program holds it):
-        // as good as no remote.
-        const hidcalls::Device device = hidcalls::Open(path);
-        if (device == nullptr) {
-            return nullptr;
-        }
-        auto* r = new Remote{.device = device};
-        if (!hidcalls::ReportLengths(device, r->inputLength, r->outputLength)) {
-            r->inputLength = TINY_HID_BUFFER_SIZE;
-            r->outputLength = 0;
-        }
-        hidcalls::SetInputBuffers(device, kWindowsInputBuffers);
-        return r;
+        return nullptr;
     }
-    return nullptr;
+    // The remote is there but cannot be had (another program holds it): as
+    // good as no remote to the program, a reason to the caller who asks.
+    hidcalls::OpenFailure failure = hidcalls::OpenFailure::Other;
+    const hidcalls::Device device = hidcalls::Open(found.front().path, &failure);
+    if (device == nullptr) {
+        if (why != nullptr) {
+            *why = RefusalOf(failure);
+        }
+        return nullptr;
+    }
+    auto* r = new Remote{.device = device};
+    if (!hidcalls::ReportLengths(device, r->inputLength, r->outputLength)) {
+        r->inputLength = TINY_HID_BUFFER_SIZE;
+        r->outputLength = 0;
+    }
+    hidcalls::SetInputBuffers(device, kWindowsInputBuffers);
+    return r;
 }
 
 void Close(Device device) {

@@ -3,6 +3,9 @@
 // frames from MixSound (portable/sound_mixer.h) on a thread of its own.
 #pragma once
 
+#include <cstdint>
+#include <string>
+
 // Opens the system's default output and starts pulling frames. Returns false
 // only when sound cannot be played at all; where there is merely no device
 // yet, the service may return true and stay silent until one appears. Safe to
@@ -16,3 +19,16 @@ void CloseSoundDevice();
 // it around each call of MixSound. Brief: the device waits for it.
 void LockSoundDevice();
 void UnlockSoundDevice();
+
+// What DescribeSoundDevice found: the driver or device the output goes
+// through, its rate and period, and whether it is one that plays nowhere.
+struct SoundDeviceFacts {
+    std::string driver;
+    int32_t rate = 0;          // frames per second
+    int32_t periodFrames = 0;  // frames pulled at a time
+    bool silent = false;       // only a stand-in opened: the program plays on silently
+};
+
+// Opens the output as OpenSoundDevice would, notes what it got and closes it
+// again; not while the device is open. False when no output opens at all.
+bool DescribeSoundDevice(SoundDeviceFacts& facts);

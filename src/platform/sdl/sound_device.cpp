@@ -17,6 +17,7 @@ namespace {
 static_assert(kOutputChannels == 2, "the mixer writes stereo frames");
 
 SDL_AudioDeviceID device = 0;
+SDL_AudioSpec opened{};  // what the open device got
 
 void IgnoreSdlLog(void*, int, SDL_LogPriority, const char*) {}
 
@@ -51,9 +52,8 @@ SDL_AudioDeviceID OpenOutput() {
     wanted.channels = kOutputChannels;
     wanted.samples = static_cast<Uint16>(PeriodFrames(SDL_GetCurrentAudioDriver()));
     wanted.callback = FillAudio;
-    SDL_AudioSpec obtained{};
     // No changes allowed: SDL converts for the hardware behind the callback.
-    return SDL_OpenAudioDevice(nullptr, 0, &wanted, &obtained, 0);
+    return SDL_OpenAudioDevice(nullptr, 0, &wanted, &opened, 0);
 }
 
 // Where PipeWire serves the sound, SDL 2.26 still takes its pulseaudio driver
@@ -124,4 +124,20 @@ void UnlockSoundDevice() {
     if (device != 0) {
         SDL_UnlockAudioDevice(device);
     }
+}
+
+bool DescribeSoundDevice(SoundDeviceFacts& facts) {
+    if (!OpenSoundDevice()) {
+        return false;
+    }
+    {
+        const SdlLock sdl;
+        const char* driver = SDL_GetCurrentAudioDriver();
+        facts.driver = driver != nullptr ? driver : "";
+        facts.rate = opened.freq;
+        facts.periodFrames = opened.samples;
+        facts.silent = facts.driver == "dummy" || facts.driver == "disk";
+    }
+    CloseSoundDevice();
+    return true;
 }

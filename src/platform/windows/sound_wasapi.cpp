@@ -370,3 +370,32 @@ void LockSoundDevice() {
 void UnlockSoundDevice() {
     ReleaseSRWLockExclusive(&mixLock);
 }
+
+// The render thread's own open, made once on the caller's thread.
+bool DescribeSoundDevice(SoundDeviceFacts& facts) {
+    const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    const HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    DefaultOutputWatch watch(changed);
+    IMMDeviceEnumerator* enumerator = MakeEnumerator(watch);
+    Stream stream;
+    const bool open =
+        enumerator != nullptr && stop != nullptr && OpenStream(*enumerator, stop, stream);
+    if (open) {
+        facts.driver = "WASAPI shared mode, default output";
+        facts.rate = stream.layout.rate;
+        facts.periodFrames = static_cast<int32_t>(stream.periodFrames);
+        facts.silent = false;
+    }
+    CloseStream(stream);
+    DropEnumerator(enumerator, watch);
+    for (const HANDLE event : {stop, changed}) {
+        if (event != nullptr) {
+            CloseHandle(event);
+        }
+    }
+    if (SUCCEEDED(com)) {
+        CoUninitialize();
+    }
+    return open;
+}
