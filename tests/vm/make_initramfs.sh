@@ -2,13 +2,14 @@
 # Makes the VM suite's kernel and initramfs in OUT_DIR:
 #   vmlinuz          Debian 12's cloud kernel, from its package (never installed
 #                    on this machine: apt-get download, unpacked, cached here)
-#   base.cpio.gz     busybox, the HID modules, the real glowbrand and
-#                    glowbrand-doctor with their libraries and sounds, the
-#                    kernel-level remote, Debian's udevadm with our udev rule,
-#                    and the init
+#   base.cpio.gz     busybox, the HID modules, the programs (the real
+#                    glowbrand, glowbrand-doctor, glowbrand-scripted and the
+#                    kernel-level remote, in /usr/bin under their own names)
+#                    with their libraries, the sounds, Debian's udevadm with
+#                    our udev rule, and the init
 # Each scenario appends its own small archive (script and settings) to it.
 #
-#   make_initramfs.sh OUT_DIR GLOWBRAND DOCTOR REMOTE_TOOL SOUNDS_DIR SOURCE_DIR
+#   make_initramfs.sh OUT_DIR SOUNDS_DIR SOURCE_DIR PROGRAM...
 #
 # The second kind of guest, for what needs more than busybox (wine):
 #   make_initramfs.sh --shared-root OUT_DIR
@@ -29,9 +30,12 @@ fi
 mkdir -p "$1"
 out=$(realpath "$1")
 here=$(cd "$(dirname "$0")" && pwd)
+programs=()
 if [ "$shared_root" = 0 ]; then  # before the cd below: they may be relative
-  glowbrand=$(realpath "$2") doctor=$(realpath "$3") tool=$(realpath "$4")
-  sounds=$(realpath "$5") source=$(realpath "$6")
+  sounds=$(realpath "$2") source=$(realpath "$3")
+  for program in "${@:4}"; do
+    programs+=("$(realpath "$program")")
+  done
 fi
 mkdir -p "$out/cache"
 cd "$out/cache"
@@ -90,9 +94,7 @@ for m in drivers/hid/hid.ko drivers/hid/uhid.ko drivers/hid/hid-generic.ko \
          drivers/input/ff-memless.ko drivers/hid/hid-wiimote.ko; do
   cp "$modules/kernel/$m" "$root/lib/modules/"
 done
-cp "$glowbrand" "$root/usr/bin/glowbrand"
-cp "$doctor" "$root/usr/bin/glowbrand-doctor"
-cp "$tool" "$root/usr/bin/glowbrand-uhid-remote"
+cp "${programs[@]}" "$root/usr/bin/"
 cp "$PWD/udev/bin/udevadm" "$root/bin/udevadm"
 cp "$sounds"/{on0,off0,swing2,strike2}.wav "$root/sounds/"
 cp "$source/udev/70-glowbrand.rules" "$root/etc/udev/rules.d/"
@@ -100,7 +102,7 @@ cp "$here/init" "$root/init"
 chmod 755 "$root/init"
 
 # The binaries' libraries, at the paths the dynamic linker looks in.
-for binary in "$root"/usr/bin/glowbrand{,-doctor,-uhid-remote} "$root/bin/udevadm"; do
+for binary in "$root"/usr/bin/* "$root/bin/udevadm"; do
   ldd "$binary" | grep -o '/[^ ]*' | while read -r library; do
     mkdir -p "$root$(dirname "$library")"
     cp -L "$library" "$root$library"

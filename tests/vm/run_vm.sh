@@ -76,6 +76,14 @@ if [ "$shared_root" = 1 ]; then
   exit 0
 fi
 
+# GLOWBRAND_VM_CLOCK=instructions: the guest's clock follows the
+# instructions it runs, as the shared-root guest's does (above), for cases
+# that compare the times of sessions in one boot: a busy host then slows
+# them in real time, but none against the guest's own clock.
+if [ "${GLOWBRAND_VM_CLOCK:-}" = instructions ] && [ "$accel" = tcg ]; then
+  accel_options=(-icount shift=3,sleep=on)
+  append=${append/tsc_early_khz=${mhz:-2000}000/tsc_early_khz=1000000}
+fi
 stage=$(mktemp -d)
 mkdir "$stage/scenario"
 cp -r "$dir"/env "$dir"/script* "$dir"/cases "$stage/scenario/" 2>/dev/null
