@@ -403,9 +403,8 @@ struct VmCase {
     std::string script;   // the remote's
 };
 
-// What each case left, by name.
-// With instructionClock the guest's clock follows the instructions it runs
-// (tests/vm/run_vm.sh).
+// What each case left, by name. With instructionClock the guest's clock
+// follows the instructions it runs (tests/vm/run_vm.sh).
 std::map<std::string, VmSession> RunCasesInVm(const std::string& name, bool kernelDriver,
                                               const std::vector<VmCase>& cases,
                                               bool instructionClock = false) {
@@ -538,7 +537,7 @@ const std::vector<DoctorCase>& DoctorCases() {
     const std::string player = doctor + "AS_PLAYER=1\nGRANT=1\n";
     static const std::vector<DoctorCase> cases = {
         {.name = "no-remote",
-         .setting = "RUN=glowbrand-doctor\nAS_PLAYER=1\nSOUNDS=0\n",
+         .setting = doctor + "AS_PLAYER=1\nSOUNDS=0\n",
          .battery = -1,
          .verdicts = "warning failed skipped skipped skipped failed warning",
          .says = {{"Remote", "no Wii Remote found"}}},
