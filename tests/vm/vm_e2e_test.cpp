@@ -689,7 +689,7 @@ std::vector<HidLogLine> WritesAfterTheMode(const std::vector<HidLogLine>& log,
     return writes;
 }
 
-// What the recording is held to (the bound): each output report of
+// What the recording is held to: each output report of
 // the replay within 20 ms of the live session's.
 constexpr double kReplayWithinMs = 20.0;
 
