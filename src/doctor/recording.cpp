@@ -88,7 +88,7 @@ int32_t RecordSession(const char* file, int32_t seconds) {
         // As often as the program's own loop reads: a remote silenced by a
         // status report gets its mode back as soon as the program would.
         std::this_thread::sleep_for(std::chrono::milliseconds(kHidReadSliceMs));
-        pump.KeepModeSet();
+        AnswerRemote();
         for (const Received& report : pump.Since(cursor)) {
             out << lines.Line(report.ms, report.bytes);
             ++recorded;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <thread>
 
 #include "blade/blade.h"
@@ -90,7 +91,7 @@ void ShowLive(ReportPump& pump) {
     std::vector<uint8_t> last;
     int32_t peak = 0;
     for (int32_t ms = 0; ms < kDoctorLiveMs; ms += kDoctorLiveRedrawMs) {
-        pump.KeepModeSet();
+        AnswerRemote();
         for (const Received& report : pump.Since(cursor)) {
             if (IsData(report)) {
                 last = report.bytes;
@@ -205,7 +206,7 @@ Check CheckReports(ReportPump& pump, ReportsSeen& seen) {
     const double from = pump.MsSinceOrigin();
     int32_t peak = 0;
     for (int32_t ms = 0; ms < kDoctorReadMs; ms += kHidReadSliceMs) {
-        pump.KeepModeSet();
+        AnswerRemote();
         Pause(kHidReadSliceMs);
     }
     const double seconds = (pump.MsSinceOrigin() - from) / 1000.0;

@@ -1,8 +1,6 @@
 #include "doctor/report_pump.h"
 
-#include <utility>
-
-#include "hid/remote_protocol.h"
+#include "config.h"
 #include "hid/tiny_hid.h"
 #include "remote/remote_link.h"
 
@@ -28,22 +26,19 @@ double ReportPump::MsSinceOrigin() const {
     return std::chrono::duration<double, std::milli>(Clock::now() - origin_).count();
 }
 
-// Decoded as the program decodes them, so that what the link owes the
-// remote (a mode after a status report) is known to the main thread.
+// Read and decoded as the program's own reader reads them, so that what the
+// link owes the remote (a mode after a status report) is known to the main
+// thread.
 void ReportPump::Read() {
-    uint8_t buffer[TINY_HID_BUFFER_SIZE];
+    uint8_t buffer[kReportBufferSize];
     for (;;) {
-        uint32_t count = 0;
-        const int32_t length = ReadReport(hidHandle, buffer, &count);
+        const int32_t length = ReadRemote(buffer);
         const double ms = MsSinceOrigin();
         std::lock_guard lock(mutex_);
         if (!running_ || (length < 0 && length != TINY_HID_REOPENED)) {
             return;
         }
-        if (length == TINY_HID_REOPENED) {
-            returned_ = true;
-        } else if (length > 0) {
-            DecodeReport(buffer, length);
+        if (length > 0) {
             received_.push_back({ms, std::vector<uint8_t>(buffer, buffer + length)});
             arrived_.notify_all();
         }
@@ -72,16 +67,5 @@ bool ReportPump::WaitFor(uint8_t id, int32_t ms, size_t& cursor, Received& got) 
             cursor == received_.size()) {
             return false;
         }
-    }
-}
-
-void ReportPump::KeepModeSet() {
-    bool returned = false;
-    {
-        std::lock_guard lock(mutex_);
-        returned = std::exchange(returned_, false);
-    }
-    if (returned || ReportModeLost()) {
-        SetReportMode(kReportModeFlags, kReportModeCoreAccel);
     }
 }

@@ -36,10 +36,6 @@ public:
     // with it in got. The cursor moves past what was looked at.
     bool WaitFor(uint8_t id, int32_t ms, size_t& cursor, Received& got);
 
-    // On the link's thread: sets mode 0x31 again when a status report or a
-    // remote back from a loss has left the remote silent until it is.
-    void KeepModeSet();
-
     double MsSinceOrigin() const;
 
 private:
@@ -50,6 +46,5 @@ private:
     std::condition_variable arrived_;
     std::vector<Received> received_;
     bool running_ = true;
-    bool returned_ = false;  // the remote was lost and opened again
     std::thread reader_;
 };

@@ -94,12 +94,12 @@ Check CheckSounds() {
     EndDecodingThread();
     if (missing > 0) {
         check.verdict = Verdict::Failed;
-        check.text = std::to_string(missing) + " of the four sounds missing from this folder";
+        check.text = std::to_string(missing) + " of the 4 sounds missing from this folder";
         const Advice steps = SoundSteps();
         check.details.insert(check.details.end(), steps.begin(), steps.end());
     } else if (silent > 0) {
         check.verdict = Verdict::Warning;
-        check.text = std::to_string(silent) + " of the four sounds would sound the alert tone";
+        check.text = std::to_string(silent) + " of the 4 sounds would sound the alert tone";
     }
     return check;
 }

@@ -261,21 +261,29 @@ void PollRemote() {
         // join may still be in a read beside the link's thread.
         uint8_t readerBuffer[kReportBufferSize];
         uint8_t* buffer = onLinkThread ? InputBuffer : readerBuffer;
-        uint32_t count = 0;
-        const int32_t length = ReadReport(hidHandle, buffer, &count);
-        if (length == TINY_HID_REOPENED) {
-            remoteReturned = true;
-            // The link's thread puts the remote back and reads on, so that the
-            // return costs its caller no report; the reader leaves it to that
-            // thread's next poll.
-            if (onLinkThread) {
-                continue;
-            }
-            return;
-        }
-        if (length > 0) {
-            DecodeReport(buffer, length);
+        // The link's thread puts a returned remote back and reads on, so that
+        // the return costs its caller no report; a reader leaves it to that
+        // thread's next poll.
+        if (ReadRemote(buffer) == TINY_HID_REOPENED && onLinkThread) {
+            continue;
         }
         return;
+    }
+}
+
+int32_t ReadRemote(uint8_t* buffer) {
+    uint32_t count = 0;
+    const int32_t length = ReadReport(hidHandle, buffer, &count);
+    if (length == TINY_HID_REOPENED) {
+        remoteReturned = true;
+    } else if (length > 0) {
+        DecodeReport(buffer, length);
+    }
+    return length;
+}
+
+void AnswerRemote() {
+    if (std::this_thread::get_id() == linkThread) {
+        Answer(Observed());
     }
 }

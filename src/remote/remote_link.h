@@ -60,6 +60,17 @@ int32_t SetRumble(uint8_t on);
 // only reads and notes what is owed, so that all writes stay on one thread.
 void PollRemote();
 
+// PollRemote's read without its answers, for a reader that keeps every
+// report: reads one into buffer (kReportBufferSize bytes), decodes it and
+// notes what the remote is owed, a return included. Returns the library's
+// read result.
+int32_t ReadRemote(uint8_t* buffer);
+
+// On the link's thread: sends what the remote is owed for what the readers
+// saw (a mode after a status report, another mode or a return), as
+// PollRemote does before it reads. Sends nothing otherwise.
+void AnswerRemote();
+
 // On the link's thread, while the rumble is on: sets it again if a reader
 // has seen that another writer (the kernel's driver) just stopped the motor
 // (see DecodeReport). Sends nothing otherwise.

@@ -44,6 +44,21 @@ TEST(ReliabilityEndToEnd, AnAccessoryWhileLitCostsOneModeReportAndNothingElse) {
     EXPECT_EQ(s.log[status + 2].kind, "read");
 }
 
+// A status report is never lost behind the data that follows it, as the real
+// library holds it: the remote's data after it (the kernel's driver asked for
+// it, or a recording replays one) must not cost the mode it asks for.
+TEST(ReliabilityEndToEnd, AStatusReportAmongDataIsReadAndAnswered) {
+    const SessionResult s = RunScripted(kAtRest +
+                                            "1500 20 00 00 10 00 00 c8\n"
+                                            "1501 31 00 00 80 80 9a\n"
+                                            "1502 31 00 00 80 80 9a\n"
+                                            "2500-2540/10 31 00 80 80 80 9a\n",  // Home
+                                        SessionOptions{{}, {}, 8000});
+    ASSERT_FALSE(s.timedOut);
+    EXPECT_EQ(LinesOf(s, "read", "20 00 00 10 00 00 c8").size(), 1u);
+    EXPECT_EQ(Writes(s), Concat({kStart, {"12 00 31"}}));
+}
+
 // It vanishes in the middle of the ignition's rumble pulse and is back 900 ms
 // later: the pulse's end is lost, so the return must switch the motor off.
 TEST(ReliabilityEndToEnd, ARemoteThatVanishesIsRestoredWithTheRumbleOff) {

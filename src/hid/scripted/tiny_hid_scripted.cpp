@@ -25,13 +25,16 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <iterator>
 #include <mutex>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config.h"
@@ -64,6 +67,12 @@ bool lost = false;        // a read has noticed the remote gone
 double nextReopenMs = 0;  // when a waiting read looks for it next
 // When the program set the report mode, to end an accessory's silence.
 std::vector<double> modeWrittenMs;
+// Due but not delivered yet, as the real library holds them: the status
+// reports and answers in the order they came (never dropped for newer data),
+// and the newest of the other reports; indexes into script.reports.
+constexpr size_t kNone = SIZE_MAX;
+std::deque<size_t> heldAnswers;
+size_t heldNewest = kNone;
 
 double MsSinceOpen() {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - openedAt)
@@ -163,22 +172,41 @@ bool Silenced(const ScriptReport& report) {
                         [&](double written) { return written >= event && written <= sent; });
 }
 
-// Delivers the newest report whose time has come and returns its length, or
-// returns 0 when none has.
+bool IsAnswer(const ScriptReport& report) {
+    const uint8_t id = report.bytes[0];
+    return id == kReportStatus || id == kReportMemoryData || id == kReportAcknowledge;
+}
+
+// Delivers what the real library would of the reports whose time has come,
+// and returns its length, or returns 0 when none has: the newest data (older
+// data is dropped), and a status report or an answer held back by a later
+// read, before newer data. Returns 0 when nothing is due.
 int32_t DeliverDue(double now, uint8_t* buffer, uint32_t* count) {
+    const bool answersWaited = !heldAnswers.empty();
     size_t due = nextReport;
-    size_t newest = script.reports.size();
     while (due < script.reports.size() && static_cast<double>(script.reports[due].timeMs) <= now) {
-        if (!Silenced(script.reports[due])) {
-            newest = due;
+        if (!Silenced(script.reports[due]) && IsAnswer(script.reports[due])) {
+            if (heldAnswers.size() == static_cast<size_t>(kHidHeldAnswers)) {
+                heldAnswers.pop_front();
+            }
+            heldAnswers.push_back(due);
+        } else if (!Silenced(script.reports[due])) {
+            heldNewest = due;
         }
         ++due;
     }
     nextReport = due;
-    if (newest == script.reports.size()) {
+    size_t deliver = kNone;
+    if (!heldAnswers.empty() && (answersWaited || heldNewest == kNone)) {
+        deliver = heldAnswers.front();
+        heldAnswers.pop_front();
+    } else {
+        deliver = std::exchange(heldNewest, kNone);
+    }
+    if (deliver == kNone) {
         return 0;
     }
-    const ScriptReport& report = script.reports[newest];
+    const ScriptReport& report = script.reports[deliver];
     std::memcpy(buffer, report.bytes.data(), report.bytes.size());
     if (count != nullptr) {
         *count = static_cast<uint32_t>(report.bytes.size());
@@ -230,6 +258,8 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
     nextGap = 0;
     lost = false;
     modeWrittenMs.clear();
+    heldAnswers.clear();
+    heldNewest = kNone;
     return handle;
 }
 
@@ -252,7 +282,8 @@ extern "C" int32_t ListHidDevices(int32_t vendorId, int32_t productId, TinyHidDe
 }
 
 // Delivers the newest report whose time has come, dropping older undelivered
-// ones, as the real library does with reports that queued up.
+// data and holding status reports and answers, as the real library does with
+// reports that queued up.
 extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) {
     for (;;) {
         int64_t waitNs = kWaitSliceNs;
@@ -269,6 +300,8 @@ extern "C" int32_t ReadReport(int32_t handle, uint8_t* buffer, uint32_t* count) 
             const double now = MsSinceOpen();
             if (!lost && Gone(now)) {
                 lost = true;
+                heldAnswers.clear();  // gone with the remote, as the real library's
+                heldNewest = kNone;
                 nextReopenMs = now + kReopenIntervalMs;
                 Log("read gone");
             }
