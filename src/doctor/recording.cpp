@@ -77,8 +77,9 @@ int32_t RecordSession(const char* file, int32_t seconds) {
     }
     out << "# recorded by glowbrand-doctor " << GLOWBRAND_VERSION << ", " << Today() << "\n"
         << remote << "# T (ms since the open) and the report's bytes, as the remote sent them\n";
-    ReportPump pump(origin);
+    // Set before the reader starts, which decodes against it.
     SetReportMode(kReportModeFlags, kReportModeCoreAccel);
+    ReportPump pump(origin);
     PrintLine("Recording for " + std::to_string(seconds) + " s (Ctrl+C ends it early) ...\n");
     ScriptLines lines;
     size_t cursor = 0;
