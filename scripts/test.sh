@@ -55,7 +55,7 @@ run_suite() {
 # check_package <build dir>: the Debian package unpacks, holds what a user
 # needs, lintian finds nothing to say about it (no error, no warning), its
 # changelog names its version, its manual pages open by name, and the
-# glowbrand in it runs and reports that no remote is there.
+# glowbrand and glowbrand-doctor in it run and report that no remote is there.
 check_package() {
   local dir=$1 scratch problem=""
   echo "=== Debian package ==="
@@ -100,6 +100,16 @@ check_package() {
     status=$?
     if [ "$status" -ne 1 ] || [ "$err" != "Wii-Remote not found." ]; then
       problem="$problem the packaged glowbrand said \"$err\" and exited with $status;"
+    fi
+    # The doctor, in the same folder, finds the sounds and says the remote is missing.
+    local said_doctor
+    said_doctor=$(cd "$scratch/play" && SDL_AUDIODRIVER=dummy "$root/games/glowbrand-doctor" \
+                  </dev/null 2>&1)
+    status=$?
+    if [ "$status" -ne 1 ] || ! grep -q '^failed  Remote: no Wii Remote found' <<<"$said_doctor" ||
+       ! grep -q '^ok      Sounds:' <<<"$said_doctor"; then
+      echo "$said_doctor"
+      problem="$problem the packaged glowbrand-doctor exited with $status;"
     fi
   fi
   rm -rf "$scratch"

@@ -7,6 +7,7 @@
 #include "doctor/remote_checks.h"
 #include "doctor/report_pump.h"
 #include "doctor/sound_checks.h"
+#include "hid/remote_protocol.h"
 #include "remote/remote_link.h"
 
 namespace {
@@ -25,6 +26,8 @@ bool CheckTheRemote(const std::vector<FoundRemote>& found, bool live) {
         PrintCheck(Skipped("Battery", "the remote could not be opened"));
         return false;
     }
+    // The mode is set before the reader starts, which decodes against it.
+    SetReportMode(kReportModeFlags, kReportModeCoreAccel);
     ReportPump pump(ReportPump::Clock::now());
     ReportsSeen seen;
     const Check reports = CheckReports(pump, seen);

@@ -68,7 +68,6 @@ int32_t RecordSession(const char* file, int32_t seconds) {
             "without arguments to see why.\n");
         return 1;
     }
-    const auto origin = ReportPump::Clock::now();
     std::ofstream out(file, std::ios::binary);
     if (!out) {
         CloseRemote();
@@ -77,8 +76,13 @@ int32_t RecordSession(const char* file, int32_t seconds) {
     }
     out << "# recorded by glowbrand-doctor " << GLOWBRAND_VERSION << ", " << Today() << "\n"
         << remote << "# T (ms since the open) and the report's bytes, as the remote sent them\n";
-    ReportPump pump(origin);
+    // T = 0 is the mode sent, as the program sends it at once after its open
+    // and the scripted remote counts from there; the file is ready before.
+    // The mode is set before the reader starts, which decodes against it: a
+    // report that comes meanwhile waits in the system's queue.
+    const auto origin = ReportPump::Clock::now();
     SetReportMode(kReportModeFlags, kReportModeCoreAccel);
+    ReportPump pump(origin);
     PrintLine("Recording for " + std::to_string(seconds) + " s (Ctrl+C ends it early) ...\n");
     ScriptLines lines;
     size_t cursor = 0;

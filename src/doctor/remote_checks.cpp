@@ -200,7 +200,6 @@ Check CheckReports(ReportPump& pump, ReportsSeen& seen) {
         seen.foundLeds = status.bytes[kStatusFlagsByte] & kStatusLedsMask;
         seen.batteryLevel = status.bytes[kStatusBatteryByte];
     }
-    SetReportMode(kReportModeFlags, kReportModeCoreAccel);
     size_t cursor = 0;
     pump.Since(cursor);
     const double from = pump.MsSinceOrigin();

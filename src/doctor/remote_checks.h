@@ -32,9 +32,9 @@ struct ReportsSeen {
     int32_t batteryLevel = -1;  // of the first status report; -1 for none
 };
 
-// Sets mode 0x31 and counts the reports of a second. Asks for a status
-// report first, so that the LEDs are known as found. Fails when nothing
-// comes.
+// Counts the reports of a second in mode 0x31, which the caller has set.
+// Asks for a status report first, so that the LEDs are known as found.
+// Fails when nothing comes.
 Check CheckReports(ReportPump& pump, ReportsSeen& seen);
 
 // The buttons held and the motion energy, as the blade reckons it, redrawn

@@ -43,7 +43,8 @@ void CloseRemote();
 // Returns the library's write result.
 int32_t SetLeds(uint8_t value);
 
-// Sends report 0x12: the data reporting mode.
+// Sends report 0x12: the data reporting mode. Set it before a reader
+// starts: readers decode against it.
 // Returns the library's write result.
 int32_t SetReportMode(uint8_t flags, uint8_t mode);
 
