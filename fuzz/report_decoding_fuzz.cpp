@@ -53,6 +53,10 @@ extern "C" int32_t OpenHidHandle(int32_t, int32_t) {
     return 0;
 }
 
+extern "C" int32_t TryOpenHidHandle(int32_t, int32_t) {
+    return 0;
+}
+
 extern "C" int32_t ReadReport(int32_t, uint8_t* buffer, uint32_t* count) {
     delivered = nextLength > 0;
     if (!delivered) {

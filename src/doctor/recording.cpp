@@ -75,7 +75,8 @@ int32_t RecordSession(const char* file, int32_t seconds) {
         return 1;
     }
     out << "# recorded by glowbrand-doctor " << GLOWBRAND_VERSION << ", " << Today() << "\n"
-        << remote << "# T (ms since the open) and the report's bytes, as the remote sent them\n";
+        << remote
+        << "# T (ms since the mode was set) and the report's bytes, as the remote sent them\n";
     // T = 0 is the mode sent, as the program sends it at once after its open
     // and the scripted remote counts from there; the file is ready before.
     // The mode is set before the reader starts, which decodes against it: a

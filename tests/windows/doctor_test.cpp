@@ -62,13 +62,17 @@ const Case kCases[] = {
       "ok      Access:", "ok      Reports: ", " reports/s", "peak energy 676 (still)",
       "ok      Battery: 78 %", "ok      Sounds:"},
      {{0x13, 0x00}, {0x11, 0x30}}},
-    {"ARemoteWithFlatBatteries",
+    // Paired over Bluetooth, as Windows names such a device.
+    {"ARemoteOnBluetoothWithFlatBatteries",
      [] {
+         fakeInterfaces.back().path =
+             "\\\\?\\HID#{00001124-0000-1000-8000-00805F9B34FB}_VID&0002057E_PID&0306#8&1";
          fakeHidReportEveryMs = 10;
          AnswerStatus(0x10, 0x19);
      },
      0,
-     {"ok      Reports: ", "warning Battery: 9 %", "change the batteries"},
+     {"057e:0306 \\\\?\\HID#{00001124", "bus bluetooth",
+      "ok      Reports: ", "warning Battery: 9 %", "change the batteries"},
      {{0x13, 0x00}, {0x11, 0x10}}},
     {"ARemoteAnotherProgramHolds",
      [] { fakeInterfaces.back().openable = false; },
