@@ -22,8 +22,12 @@ void Put(std::vector<uint8_t>& out, uint32_t value, int bytes) {
     }
 }
 
-void PutTag(std::vector<uint8_t>& out, const char* tag) {
-    out.insert(out.end(), tag, tag + 4);
+// Byte by byte: g++ 12 under -fsanitize=thread takes a four-byte insert into
+// the reserved image for an overflow and warns.
+void PutTag(std::vector<uint8_t>& out, const char (&tag)[5]) {
+    for (int i = 0; i < 4; ++i) {
+        out.push_back(static_cast<uint8_t>(tag[i]));
+    }
 }
 
 // SDL's loader takes only whole images: it is handed one of just the fmt
