@@ -55,9 +55,8 @@ double NowMs() {
 }
 
 // When A is pressed, lighting the blade: its sound is the session's first
-// play. Start-up has settled by then: a PulseAudio stream, SDL's as wine's,
-// flows only a second or two after it is opened, and a play before that
-// starts late.
+// play, well after start-up: a stream opened on an idle null sink may wait
+// up to 2 s before the sink reads it (docs/performance.md).
 constexpr int kLightMs = 3000;
 // The first swing, once the blade has extended.
 constexpr int kFirstSwingMs = kLightMs + 3000;
@@ -414,10 +413,10 @@ int main(int argc, char** argv) {
     unsetenv("SDL_DISKAUDIOFILE");
     std::printf(
         "due -> first frame out, ms, over %d swings and %d strikes; device buffers: "
-        "ours %d frames (%d through PulseAudio, %d through PipeWire), naive %d frames (SDL's "
-        "default); load average %s",
-        cycles, cycles, kOutputBufferFrames, kPulseAudioBufferFrames, kPipeWireBufferFrames,
-        naiveFrames, LoadAverage().c_str());
+        "ours %d frames (%d through PipeWire; through PulseAudio its own stream, %d queued), "
+        "naive %d frames (SDL's default); load average %s",
+        cycles, cycles, kOutputBufferFrames, kPipeWireBufferFrames, kPulseQueueFrames, naiveFrames,
+        LoadAverage().c_str());
     std::printf("| %-26s | %6s | %6s | %6s | %6s | %6s | %13s | %10s | %9s |\n", "way", "p50",
                 "p90", "p99", "max", "missed", "due->read p50", "first play", "underruns");
     std::printf(
