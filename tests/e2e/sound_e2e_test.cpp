@@ -273,7 +273,12 @@ void HearFourTones(const Listening& how) {
     std::vector<std::pair<int, size_t>> runs;  // tone, first frame
     for (size_t b = 0; b < buffers; ++b) {
         const int tone = ToneAt(left, b * kBufferFrames);
-        if (tone >= 0 && (runs.empty() || runs.back().first != tone)) {
+        // Where the server ran dry, the gap cuts a tone inside a block, whose
+        // power may then fall at another tone's pitch: a sound starts only
+        // where it holds for two blocks.
+        const bool holds =
+            underruns == 0 || (b + 1 < buffers && ToneAt(left, (b + 1) * kBufferFrames) == tone);
+        if (tone >= 0 && holds && (runs.empty() || runs.back().first != tone)) {
             runs.push_back({tone, b * kBufferFrames});
         }
     }

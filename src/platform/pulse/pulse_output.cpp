@@ -104,7 +104,10 @@ bool ServerIsPulseAudio(Opening& opening) {
         return false;
     }
     WaitFor(opening, [&opening] { return opening.serverIsPulseAudio >= 0; });
-    pa_operation_cancel(asking);
+    // Given up on: the answer must not reach an opening that is gone.
+    if (pa_operation_get_state(asking) == PA_OPERATION_RUNNING) {
+        pa_operation_cancel(asking);
+    }
     pa_operation_unref(asking);
     return opening.serverIsPulseAudio == 1;
 }
