@@ -81,8 +81,9 @@ bool StartPipeWire() {
 
 // Honours SDL_AUDIODRIVER, the user's choice, which wins. Else PipeWire's own
 // driver where PipeWire serves; else the program's own PulseAudio stream
-// where PulseAudio itself serves (SDL's driver there is slow to start and
-// late); else SDL's order. Where no device opens, the program runs on
+// where PulseAudio itself serves (SDL's driver has the server hold a single
+// period there, so a short one underruns and a long one is late); else SDL's
+// order. Where no device opens, the program runs on
 // silently with the dummy driver rather than failing.
 bool OpenSoundDevice() {
     const SdlLock sdl;
