@@ -146,7 +146,13 @@ bool DescribeSoundDevice(SoundDeviceFacts& facts) {
     if (!OpenSoundDevice()) {
         return false;
     }
-    {
+    if (PulseOutputOpen()) {
+        // SDL's audio is not started then: the stream is the program's own.
+        facts.driver = "pulseaudio (the program's own stream)";
+        facts.rate = kOutputRate;
+        facts.periodFrames = kPulseRefillFrames;
+        facts.silent = false;
+    } else {
         const SdlLock sdl;
         const char* driver = SDL_GetCurrentAudioDriver();
         facts.driver = driver != nullptr ? driver : "";
