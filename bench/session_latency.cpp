@@ -98,6 +98,16 @@ struct Seen {
     double value;
 };
 
+// How long each tone lasts: 5 s, so that each sound plays on until the next
+// cuts it off and the session never falls quiet, unless
+// GLOWBRAND_BENCH_TONE_MS says otherwise (e.g. 400: the sounds end between
+// presses, as real ones do, and a device that acts in quiet gets to).
+int ToneMs() {
+    const char* ms = std::getenv("GLOWBRAND_BENCH_TONE_MS");
+    const int chosen = ms != nullptr ? std::atoi(ms) : 0;
+    return chosen > 0 ? chosen : 5000;
+}
+
 // One run of the session through one program and one path: SDL's disk
 // driver, or a sound server (none: the disk driver).
 Figures Run(const std::string& program, const SoundServer* server, int bufferFrames, int cycles) {
@@ -117,7 +127,7 @@ Figures Run(const std::string& program, const SoundServer* server, int bufferFra
     options.timeoutMs = 120'000;
     const char* const files[4] = {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav"};
     for (int i = 0; i < 4; ++i) {
-        options.files.emplace_back(files[i], ToneWav(kToneHz[i]));
+        options.files.emplace_back(files[i], ToneWav(kToneHz[i], ToneMs()));
     }
     options.env = {{"GLOWBRAND_HIDLOG", hidLog}};
     pid_t recorder = -1;
