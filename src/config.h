@@ -129,6 +129,15 @@ constexpr int32_t kPulseAudioBufferFrames = 480;
 // about three of them (SDL hands a buffer over a cycle late): 256 frames
 // could not meet 12 ms at p50, 128 did (docs/performance.md has the runs).
 constexpr int32_t kPipeWireBufferFrames = 128;
+// Where the server is PulseAudio itself the program's own stream plays
+// (platform/pulse): the server keeps this many frames queued in all, its
+// sink's buffer included, so a new sound waits about this long ...
+constexpr int32_t kPulseQueueFrames = 240;
+// ... and asks for more each time this many have played. The stream starts
+// once this much is queued, at once: the first sound is as prompt as the rest.
+constexpr int32_t kPulseRefillFrames = 96;
+// A server that does not answer within this long is passed over.
+constexpr int32_t kPulseOpenTimeoutMs = 1000;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
 // under the new one's start, so a cut does not click.

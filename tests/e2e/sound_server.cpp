@@ -40,7 +40,7 @@ bool SoundServerRunning(SoundServer server) {
 // to the same server.
 std::vector<std::pair<std::string, std::string>> SoundServerClientEnv(SoundServer server) {
     if (server == SoundServer::PulseAudio) {
-        return {{"SDL_AUDIODRIVER", "pulseaudio"}};
+        return {{"SDL_AUDIODRIVER", ""}};
     }
     const std::string dir = PipeWireDir();
     return {{"SDL_AUDIODRIVER", ""},
@@ -79,13 +79,17 @@ pid_t StartRecording(SoundServer server, const std::string& capture) {
     if (recorder < 0) {
         return -1;
     }
-    // parec takes about a second before its first data.
-    std::error_code error;
-    for (int waited = 0; waited < 15000 && std::filesystem::file_size(capture, error) == 0;
-         waited += 10) {
+    // parec takes about a second before its first data. The file may not be
+    // there yet either: until then its size is an error, not data.
+    const auto recorded = [&capture] {
+        std::error_code error;
+        const auto bytes = std::filesystem::file_size(capture, error);
+        return !error && bytes > 0;
+    };
+    for (int waited = 0; waited < 15000 && !recorded(); waited += 10) {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
-    if (std::filesystem::file_size(capture, error) == 0) {
+    if (!recorded()) {
         StopRecording(recorder);
         return -1;
     }

@@ -18,9 +18,8 @@ const char* SoundServerName(SoundServer server);
 // True when the test command started that server.
 bool SoundServerRunning(SoundServer server);
 
-// What a client of the server needs in its environment. Through PipeWire the
-// program chooses its driver itself, as on a desktop; through PulseAudio SDL
-// is told to use its pulseaudio driver.
+// What a client of the server needs in its environment. The program chooses
+// its way to either server itself, as on a desktop (SDL_AUDIODRIVER empty).
 std::vector<std::pair<std::string, std::string>> SoundServerClientEnv(SoundServer server);
 
 // Starts recording what the sink plays, raw 16-bit stereo at 48 kHz, into

@@ -10,8 +10,8 @@ double ToneSample(double hz, size_t f) {
     return 0.5 * 32767 * std::sin(2 * std::numbers::pi * hz * static_cast<double>(f) / kOutputRate);
 }
 
-std::string ToneWav(double hz) {
-    std::vector<int16_t> samples(5 * kOutputRate);
+std::string ToneWav(double hz, int ms) {
+    std::vector<int16_t> samples(static_cast<size_t>(ms) * kOutputRate / 1000);
     for (size_t i = 0; i < samples.size(); ++i) {
         samples[i] = static_cast<int16_t>(std::lround(ToneSample(hz, i)));
     }

@@ -25,10 +25,10 @@ constexpr double kToneHz[4] = {kToneLowestHz, 8 * kToneLowestHz, 2 * kToneLowest
 // Frame f of a tone file, from phase 0, half of full scale.
 double ToneSample(double hz, size_t f);
 
-// A WAV image of 5 s of the tone, mono 16-bit at the output rate: longer
+// A WAV image of the tone, mono 16-bit at the output rate: 5 s is longer
 // than any gap between two sounds in a session, so each still plays when the
 // next cuts it off.
-std::string ToneWav(double hz);
+std::string ToneWav(double hz, int ms = 5000);
 
 // Power of one frequency in a stretch of samples (Goertzel).
 double TonePower(const std::vector<int16_t>& x, size_t begin, size_t count, double hz);

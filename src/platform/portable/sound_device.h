@@ -1,5 +1,6 @@
 // The audio output beneath the sound mixer: each system implements it
-// (sdl/sound_device.cpp, windows/sound_wasapi.cpp). The device pulls its
+// (sdl/sound_device.cpp, with pulse/pulse_output.cpp beneath it on Linux;
+// windows/sound_wasapi.cpp). The device pulls its
 // frames from MixSound (portable/sound_mixer.h) on a thread of its own.
 #pragma once
 

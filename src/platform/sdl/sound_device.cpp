@@ -9,6 +9,7 @@
 
 #include "config.h"
 #include "platform/portable/sound_mixer.h"
+#include "platform/pulse/pulse_output.h"
 #include "platform/sdl/host.h"
 #include "platform/sdl/sdl_lock.h"
 
@@ -56,31 +57,37 @@ SDL_AudioDeviceID OpenOutput() {
     return SDL_OpenAudioDevice(nullptr, 0, &wanted, &opened, 0);
 }
 
+bool UsersOwnDriver() {
+    const char* chosen = SDL_getenv("SDL_AUDIODRIVER");
+    return chosen != nullptr && chosen[0] != '\0';
+}
+
 // Where PipeWire serves the sound, SDL 2.26 still takes its pulseaudio driver
 // first and plays through pipewire-pulse, about three times as late as
 // through PipeWire's own driver. The socket is looked at first, so that
 // machines without PipeWire do not load its library; a PipeWire with no
 // output (one that serves only video, beside a PulseAudio) is passed over.
-// SDL_AUDIODRIVER, when set, is the user's choice and wins.
-bool StartDriver() {
-    const char* chosen = SDL_getenv("SDL_AUDIODRIVER");
-    if ((chosen == nullptr || chosen[0] == '\0') && PipeWireSocketPresent() &&
-        SDL_AudioInit("pipewire") == 0) {
+bool StartPipeWire() {
+    if (PipeWireSocketPresent() && SDL_AudioInit("pipewire") == 0) {
         if (SDL_GetNumAudioDevices(0) > 0) {
             return true;
         }
         SDL_AudioQuit();
     }
-    return SDL_AudioInit(nullptr) == 0;
+    return false;
 }
 
 }  // namespace
 
-// Honours SDL_AUDIODRIVER; where no device opens, the program runs on
+// Honours SDL_AUDIODRIVER, the user's choice, which wins. Else PipeWire's own
+// driver where PipeWire serves; else the program's own PulseAudio stream
+// where PulseAudio itself serves (SDL's driver has the server hold a single
+// period there, so a short one underruns and a long one is late); else SDL's
+// order. Where no device opens, the program runs on
 // silently with the dummy driver rather than failing.
 bool OpenSoundDevice() {
     const SdlLock sdl;
-    if (device != 0) {
+    if (device != 0 || PulseOutputOpen()) {
         return true;
     }
     SilenceLibraries();
@@ -89,7 +96,12 @@ bool OpenSoundDevice() {
     // decoding worker start: SDL's hints are not safe to change while
     // another thread reads them.
     SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum");
-    if (StartDriver()) {
+    const bool usersOwn = UsersOwnDriver();
+    if (!usersOwn && StartPipeWire()) {
+        device = OpenOutput();
+    } else if (!usersOwn && OpenPulseOutput()) {
+        return true;
+    } else if (SDL_AudioInit(nullptr) == 0) {
         device = OpenOutput();
     }
     if (device == 0) {
@@ -107,6 +119,7 @@ bool OpenSoundDevice() {
 
 void CloseSoundDevice() {
     const SdlLock sdl;
+    ClosePulseOutput();
     if (device != 0) {
         SDL_CloseAudioDevice(device);
         device = 0;
@@ -114,7 +127,9 @@ void CloseSoundDevice() {
     }
 }
 
+// The program's PulseAudio stream has a lock of its own, cheap when idle.
 void LockSoundDevice() {
+    LockPulseOutput();
     if (device != 0) {
         SDL_LockAudioDevice(device);
     }
@@ -124,13 +139,20 @@ void UnlockSoundDevice() {
     if (device != 0) {
         SDL_UnlockAudioDevice(device);
     }
+    UnlockPulseOutput();
 }
 
 bool DescribeSoundDevice(SoundDeviceFacts& facts) {
     if (!OpenSoundDevice()) {
         return false;
     }
-    {
+    if (PulseOutputOpen()) {
+        // SDL's audio is not started then: the stream is the program's own.
+        facts.driver = "pulseaudio (the program's own stream)";
+        facts.rate = kOutputRate;
+        facts.periodFrames = kPulseRefillFrames;
+        facts.silent = false;
+    } else {
         const SdlLock sdl;
         const char* driver = SDL_GetCurrentAudioDriver();
         facts.driver = driver != nullptr ? driver : "";

@@ -1,0 +1,231 @@
+// The PulseAudio stream on libpulse's asynchronous API: a threaded main loop
+// whose thread answers the server's requests for frames with MixSound.
+#include "platform/pulse/pulse_output.h"
+
+#include <pulse/pulseaudio.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdint>
+#include <cstring>
+#include <mutex>
+
+#include "config.h"
+#include "platform/portable/sound_mixer.h"
+
+namespace {
+
+constexpr size_t kFrameBytes = sizeof(int16_t) * kOutputChannels;
+
+pa_threaded_mainloop* loop = nullptr;
+pa_context* context = nullptr;
+pa_stream* stream = nullptr;
+std::atomic<bool> open{false};
+
+// What MixSound reads is changed under this lock, not libpulse's: it outlives
+// every stream, so a lock taken while the stream closes is never left dangling.
+std::mutex mixing;
+
+// What the opening waits for, answered on the loop's thread.
+struct Opening {
+    bool timedOut = false;
+    int serverIsPulseAudio = -1;  // -1: not answered yet
+};
+
+void Wake(pa_context*, void*) {
+    pa_threaded_mainloop_signal(loop, 0);
+}
+
+void WakeStream(pa_stream*, void*) {
+    pa_threaded_mainloop_signal(loop, 0);
+}
+
+void GiveUp(pa_mainloop_api*, pa_time_event*, const struct timeval*, void* opening) {
+    static_cast<Opening*>(opening)->timedOut = true;
+    pa_threaded_mainloop_signal(loop, 0);
+}
+
+// PipeWire's stand-in names itself "PulseAudio (on PipeWire x.y.z)"; there
+// SDL's own PipeWire driver is the quicker way, so this stream stays out.
+void NoteServer(pa_context*, const pa_server_info* info, void* opening) {
+    const bool itself = info != nullptr && info->server_name != nullptr &&
+                        std::strstr(info->server_name, "PipeWire") == nullptr;
+    static_cast<Opening*>(opening)->serverIsPulseAudio = itself ? 1 : 0;
+    pa_threaded_mainloop_signal(loop, 0);
+}
+
+// The server asks for `bytes` more; it gets whole frames, mixed as they are
+// asked for, so a new sound is behind only what is already queued.
+void Refill(pa_stream* s, size_t bytes, void*) {
+    while (bytes >= kFrameBytes) {
+        void* data = nullptr;
+        size_t size = bytes;
+        if (pa_stream_begin_write(s, &data, &size) < 0 || data == nullptr) {
+            return;
+        }
+        size = std::min(size, bytes) / kFrameBytes * kFrameBytes;
+        if (size == 0) {
+            pa_stream_cancel_write(s);
+            return;
+        }
+        {
+            const std::lock_guard lock(mixing);
+            MixSound(static_cast<int16_t*>(data), size / kFrameBytes, kOutputRate);
+        }
+        if (pa_stream_write(s, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+            return;
+        }
+        bytes -= size;
+    }
+}
+
+// Under the loop's lock: waits until `done` or the opening's time is up.
+template <typename Done>
+bool WaitFor(const Opening& opening, Done done) {
+    while (!done() && !opening.timedOut) {
+        pa_threaded_mainloop_wait(loop);
+    }
+    return done();
+}
+
+bool ContextReady(const Opening& opening) {
+    bool failed = false;
+    const bool settled = WaitFor(opening, [&failed] {
+        const pa_context_state_t state = pa_context_get_state(context);
+        failed = !PA_CONTEXT_IS_GOOD(state);
+        return state == PA_CONTEXT_READY || failed;
+    });
+    return settled && !failed;
+}
+
+bool ServerIsPulseAudio(Opening& opening) {
+    pa_operation* asking = pa_context_get_server_info(context, NoteServer, &opening);
+    if (asking == nullptr) {
+        return false;
+    }
+    WaitFor(opening, [&opening] { return opening.serverIsPulseAudio >= 0; });
+    // Given up on: the answer must not reach an opening that is gone.
+    if (pa_operation_get_state(asking) == PA_OPERATION_RUNNING) {
+        pa_operation_cancel(asking);
+    }
+    pa_operation_unref(asking);
+    return opening.serverIsPulseAudio == 1;
+}
+
+bool StreamReady(const Opening& opening) {
+    const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(kOutputRate),
+                              static_cast<uint8_t>(kOutputChannels)};
+    stream = pa_stream_new(context, "Glowbrand", &spec, nullptr);
+    if (stream == nullptr) {
+        return false;
+    }
+    pa_stream_set_state_callback(stream, WakeStream, nullptr);
+    pa_stream_set_write_callback(stream, Refill, nullptr);
+    pa_buffer_attr attributes{};
+    attributes.maxlength = static_cast<uint32_t>(-1);
+    attributes.tlength = static_cast<uint32_t>(kPulseQueueFrames * kFrameBytes);
+    attributes.prebuf = static_cast<uint32_t>(kPulseRefillFrames * kFrameBytes);
+    attributes.minreq = static_cast<uint32_t>(kPulseRefillFrames * kFrameBytes);
+    attributes.fragsize = static_cast<uint32_t>(-1);
+    // The queue asked for is the whole latency, the sink's buffer included.
+    if (pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr,
+                                   nullptr) < 0) {
+        return false;
+    }
+    bool failed = false;
+    const bool settled = WaitFor(opening, [&failed] {
+        const pa_stream_state_t state = pa_stream_get_state(stream);
+        failed = !PA_STREAM_IS_GOOD(state);
+        return state == PA_STREAM_READY || failed;
+    });
+    return settled && !failed;
+}
+
+// Under the loop's lock: lets go of the stream and the server.
+void Release() {
+    if (stream != nullptr) {
+        pa_stream_set_write_callback(stream, nullptr, nullptr);
+        pa_stream_set_state_callback(stream, nullptr, nullptr);
+        pa_stream_disconnect(stream);
+        pa_stream_unref(stream);
+        stream = nullptr;
+    }
+    if (context != nullptr) {
+        pa_context_set_state_callback(context, nullptr, nullptr);
+        pa_context_disconnect(context);
+        pa_context_unref(context);
+        context = nullptr;
+    }
+}
+
+void EndLoop() {
+    pa_threaded_mainloop_lock(loop);
+    Release();
+    pa_threaded_mainloop_unlock(loop);
+    pa_threaded_mainloop_stop(loop);
+    pa_threaded_mainloop_free(loop);
+    loop = nullptr;
+}
+
+}  // namespace
+
+bool OpenPulseOutput() {
+    if (open) {
+        return true;
+    }
+    loop = pa_threaded_mainloop_new();
+    if (loop == nullptr) {
+        return false;
+    }
+    context = pa_context_new(pa_threaded_mainloop_get_api(loop), "Glowbrand");
+    if (context == nullptr) {
+        pa_threaded_mainloop_free(loop);
+        loop = nullptr;
+        return false;
+    }
+    pa_context_set_state_callback(context, Wake, nullptr);
+    // No server is started for the program: where none runs, another output plays.
+    if (pa_context_connect(context, nullptr, PA_CONTEXT_NOAUTOSPAWN, nullptr) < 0 ||
+        pa_threaded_mainloop_start(loop) < 0) {
+        pa_context_unref(context);
+        context = nullptr;
+        pa_threaded_mainloop_free(loop);
+        loop = nullptr;
+        return false;
+    }
+    Opening opening;
+    pa_threaded_mainloop_lock(loop);
+    pa_time_event* deadline = pa_context_rttime_new(
+        context, pa_rtclock_now() + kPulseOpenTimeoutMs * PA_USEC_PER_MSEC, GiveUp, &opening);
+    const bool ready = ContextReady(opening) && ServerIsPulseAudio(opening) && StreamReady(opening);
+    if (deadline != nullptr) {
+        pa_threaded_mainloop_get_api(loop)->time_free(deadline);
+    }
+    pa_threaded_mainloop_unlock(loop);
+    if (!ready) {
+        EndLoop();
+        return false;
+    }
+    open = true;
+    return true;
+}
+
+void ClosePulseOutput() {
+    if (!open) {
+        return;
+    }
+    EndLoop();
+    open = false;
+}
+
+bool PulseOutputOpen() {
+    return open;
+}
+
+void LockPulseOutput() {
+    mixing.lock();
+}
+
+void UnlockPulseOutput() {
+    mixing.unlock();
+}
