@@ -108,8 +108,7 @@ int32_t Deliver(const uint8_t* report, int32_t length, uint8_t* buffer, uint32_t
 // data reports cannot (the mode is gone, the motor was stopped): never
 // dropped for newer data. A flood of them keeps the latest.
 void Hold(Handle& h, const Report& report) {
-    const uint8_t id = report.bytes[0];
-    if (id != kReportStatus && id != kReportMemoryData && id != kReportAcknowledge) {
+    if (!IsAnswerReport(report.bytes[0])) {
         h.newest = report;
         return;
     }

@@ -83,6 +83,12 @@ constexpr uint8_t kReportButtonsAccel = 0x31;  // core buttons and accelerometer
 constexpr uint8_t kFirstDataReport = 0x30;
 constexpr uint8_t kLastDataReport = 0x3F;
 
+// A report that happens once and says what data reports cannot: the mode is
+// gone (status), or another writer has just written (its answer).
+constexpr bool IsAnswerReport(uint8_t id) {
+    return id == kReportStatus || id == kReportMemoryData || id == kReportAcknowledge;
+}
+
 // A status report as the remote sends it when an accessory comes or goes: no
 // buttons, no flags, battery 0xC8.
 constexpr uint8_t kStatusBattery = 0xC8;

@@ -249,9 +249,14 @@ bool ReportModeLost() {
 
 // Without the mode sent again, the remote would stay silent after a status
 // report or its return, and the read would never end, not even for Home.
+// An answer says nothing of the hand, and the library keeps only the newest
+// data while it hands over the answers held before it, one a read: a poll
+// reads on past them (as many as it holds), or the kernel's driver's four
+// would cost the caller four passes of its loop and a strike that fell in
+// them.
 void PollRemote() {
     const bool onLinkThread = std::this_thread::get_id() == linkThread;
-    for (;;) {
+    for (int32_t answers = 0;;) {
         if (onLinkThread) {
             Answer(Observed());
         }
@@ -264,7 +269,11 @@ void PollRemote() {
         // The link's thread puts a returned remote back and reads on, so that
         // the return costs its caller no report; a reader leaves it to that
         // thread's next poll.
-        if (ReadRemote(buffer) == TINY_HID_REOPENED && onLinkThread) {
+        const int32_t length = ReadRemote(buffer);
+        if (length == TINY_HID_REOPENED && onLinkThread) {
+            continue;
+        }
+        if (length > 0 && IsAnswerReport(buffer[0]) && ++answers <= kHidHeldAnswers) {
             continue;
         }
         return;

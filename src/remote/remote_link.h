@@ -52,7 +52,8 @@ int32_t SetReportMode(uint8_t flags, uint8_t mode);
 // Returns the library's write result.
 int32_t SetRumble(uint8_t on);
 
-// Waits for one input report and decodes it into remoteState; a read that
+// Waits for one input report and decodes it into remoteState, reading on
+// past status reports and answers to the data behind them; a read that
 // delivers nothing changes nothing. On the thread that opened the link it
 // first sends the report mode again if a status report asked for it (see
 // DecodeReport), and when the library reports the remote back after it
