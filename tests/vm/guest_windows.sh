@@ -12,9 +12,17 @@
 #   ctrl_c    glowbrand.exe gets SIGINT (wine's Ctrl+C) once the remote has
 #             been told to rumble; `took` gets the ms from signal to end
 #   linux     the Linux glowbrand, for what emulation costs in this guest
-# and gets status, stdout, stderr and remote.log.
+# and gets status, stdout, stderr and remote.log; DIR/timeline gets when
+# each run's steps came (see note).
 set -u
 dir=$1
+# note <words>: a line of DIR/timeline, on the guest's clock, for what a
+# failed run met: when its remote came and the guest fell quiet, when the
+# program ended, the major page faults so far (wine's libraries read from
+# the host) and when wineserver last saved the registry.
+note() {
+  echo "$(date +%s.%3N) $*" >>"$dir/timeline"
+}
 # shellcheck source=/dev/null
 . "$dir/env"
 export WINEPREFIX=$PREFIX WINEDEBUG=-all
@@ -137,7 +145,9 @@ meet_remotes
 # waiting so notes the program's writes late.
 run_scenario() {
   local scenario=$1 kind=$2 play program watchdog sent
+  note "$(basename "$scenario") remote"
   start_remote "$scenario"
+  note "$(basename "$scenario") quiet $(grep pgmajfault /proc/vmstat)"
   play=$(mktemp -d)
   # As a player unpacks it: the program beside its sounds. Run from the 9p
   # share, wine's mapping of glowbrand.exe faults on its first instruction.
@@ -172,6 +182,8 @@ run_scenario() {
       kill "$watchdog" 2>/dev/null
       ;;
   esac
+  note "$(basename "$scenario") ended $(grep pgmajfault /proc/vmstat)" \
+    "registry-saved $(stat -c %.3Y "$PREFIX/system.reg")"
   cd / || exit 1
   rm -rf "$play"
   stop_remote
