@@ -192,6 +192,28 @@ check_windows_sound build-windows
 ./scripts/wine-server.sh stop build-windows
 echo "Windows part: $(($(date +%s) - windows_start)) s"
 
+# The Windows program in a VM against the kernel-level remote, through wine's
+# own HID stack: the plain build's VM suite boots this machine's root there
+# and runs the Windows build's glowbrand.exe (tests/vm/guest_windows.sh).
+# Each of its tests counts; one that never ran (the suite ended early)
+# counts as failed.
+check_windows_vm() {
+  local dir=$1 out started ran ok
+  echo "=== Windows program in the VM, through wine's HID stack ==="
+  started=$(date +%s)
+  out=$(GLOWBRAND_WINDOWS_BUILD=$PWD/$dir nice build/tests/vm_e2e_test \
+        --gtest_filter='*WindowsVmSuite*' </dev/null 2>&1)
+  echo "$out" | grep -E '^\[ +(OK|FAILED) +\] .*\(|Failure|Expected|Which is|Value of|Actual|wine.s start|run twice|took \(ms\)'
+  ran=$(echo "$out" | grep -c '^\[ RUN      \]')
+  ok=$(echo "$out" | grep -c '^\[       OK \]')
+  echo "$out" | grep -q '^\[==========\] .* ran' || ran=$((ran + 1))
+  [ "$ran" -gt 0 ] || ran=1
+  passed=$((passed + ok))
+  failed=$((failed + ran - ok))
+  echo "Windows program in the VM: $ok passed, $((ran - ok)) failed, $(($(date +%s) - started)) s"
+}
+check_windows_vm build-windows
+
 # run_check <command...>: one more pass or failure for a whole check.
 run_check() {
   if "$@"; then passed=$((passed + 1)); else failed=$((failed + 1)); fi
