@@ -39,7 +39,11 @@ done
 echo "player:x:4242:4242::/tmp/player:/bin/sh" >>/etc/passwd
 echo "player:x:4242:" >>/etc/group
 mkdir -p /tmp/player
-chown 4242:4242 /tmp/player
+# What the player runs, where the player may read it: the tree may sit in a
+# home the player may not enter (/root in a fresh machine).
+cp "$DOCTOR" /tmp/player/glowbrand-doctor
+cp "$PULSE" /tmp/player/private_pulse.sh
+chown -R 4242:4242 /tmp/player
 
 # start_remote <script> <log> <battery>: the remote, once its node is there
 # and, with the kernel's driver, once that has set it up (LED 1); then the
@@ -78,7 +82,8 @@ for case in "$dir"/*/; do
   cp /tmp/remote.log /tmp/remote-before.log
   # The sound server is the player's, as on a desktop.
   setpriv --reuid=4242 --regid=4242 --clear-groups env HOME=/tmp/player bash -c \
-    ". '$PULSE' && start_private_pulse && cd '$play' && timeout -s KILL 120 '$DOCTOR';
+    ". /tmp/player/private_pulse.sh && start_private_pulse && cd '$play' &&
+     timeout -s KILL 120 /tmp/player/glowbrand-doctor;
      echo \$? >/tmp/player/status; stop_private_pulse" \
     </dev/null >/tmp/stdout 2>/tmp/stderr
   cp /tmp/remote.log /tmp/remote-after.log
