@@ -256,6 +256,10 @@ Figures Run(const std::string& program, const SoundServer* server, int bufferFra
     }
     // Each start belongs to the last press of its kind due before it; a
     // press whose sound was not found is missed, not matched to the next.
+    // PulseAudio's null sink hands frames to its monitor as it renders them,
+    // up to its buffer ahead of their time (2 ms for our stream): a start
+    // may so seem to come before its press, and belongs to it all the same.
+    const double lead = server != nullptr && *server == SoundServer::PulseAudio ? 3.0 : 0.0;
     std::vector<bool> used(swings.size() + strikes.size(), false);
     for (const auto& [tone, frame] : starts) {
         const double out = outAt(static_cast<double>(frame)) - logOffset;
@@ -272,7 +276,7 @@ Figures Run(const std::string& program, const SoundServer* server, int bufferFra
         const std::vector<double>& presses = tone == 2 ? swings : strikes;
         const size_t base = tone == 2 ? 0 : swings.size();
         for (size_t i = presses.size(); i-- > 0;) {
-            if (presses[i] + scriptOffset <= out) {
+            if (presses[i] + scriptOffset <= out + lead) {
                 if (!used[base + i]) {
                     used[base + i] = true;
                     figures.ms.push_back(out - (presses[i] + scriptOffset));

@@ -99,6 +99,9 @@ void CloseSoundDevice() {
     bufferDone = nullptr;
 }
 
+// Each buffer is a period long: there is no queue worth skipping.
+void SkipSoundDeviceQueue() {}
+
 void LockSoundDevice() {
     mixing.lock();
 }

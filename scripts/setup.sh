@@ -8,6 +8,7 @@ run_packages=(
   build-essential cmake pkg-config     # the build
   libhidapi-dev libsdl2-dev            # the real remote and the sound
   libpulse-dev                         # the sound's own stream where PulseAudio serves
+  libpipewire-0.3-dev                  # and where PipeWire serves
 )
 
 # What only the tests, benchmarks and checks need, on top of the above.

@@ -124,20 +124,25 @@ constexpr int32_t kOutputBufferFrames = 192;
 // SDL has PulseAudio buffer just one period, and 4 ms underran there even at
 // the machine's own load; 480 frames held (docs/performance.md).
 constexpr int32_t kPulseAudioBufferFrames = 480;
-// Through PipeWire's own driver the whole graph runs at the shortest quantum
-// its clients ask for, rounded down to a power of two, and a sound waits
-// about three of them (SDL hands a buffer over a cycle late): 256 frames
-// could not meet 12 ms at p50, 128 did (docs/performance.md has the runs).
+// Where PipeWire serves, the program's own stream plays (platform/pipewire)
+// and asks for this quantum, which the whole graph then runs at (the
+// shortest any client asks for, rounded down to a power of two). A sound is
+// mixed in the cycle that asks for it and heard about two cycles later; SDL's
+// PipeWire driver, if a user picks it, gets the same period.
 constexpr int32_t kPipeWireBufferFrames = 128;
 // Where the server is PulseAudio itself the program's own stream plays
-// (platform/pulse): the server keeps this many frames queued in all, its
-// sink's buffer included, so a new sound waits about this long ...
-constexpr int32_t kPulseQueueFrames = 240;
-// ... and asks for more each time this many have played. The stream starts
-// once this much is queued, at once: the first sound is as prompt as the rest.
+// (platform/pulse). The server keeps this many frames queued ahead of its
+// sink, so the stream survives a client that wakes late; a new sound is
+// written over the queue from where the sink reads, so it does not wait
+// behind it ...
+constexpr int32_t kPulseQueueFrames = 1920;
+// ... and the sink buffers one refill (2 ms) ahead of what is heard, asking
+// for more each time this many have played. The stream starts once this much
+// is queued, at once: the first sound is as prompt as the rest.
 constexpr int32_t kPulseRefillFrames = 96;
-// A server that does not answer within this long is passed over.
-constexpr int32_t kPulseOpenTimeoutMs = 1000;
+// A sound server (PipeWire, PulseAudio) that does not answer within this
+// long is passed over.
+constexpr int32_t kServerOpenTimeoutMs = 1000;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
 // under the new one's start, so a cut does not click.

@@ -21,6 +21,11 @@ void CloseSoundDevice();
 void LockSoundDevice();
 void UnlockSoundDevice();
 
+// Called after each new play, under no device lock: a device that queues
+// far ahead of what is heard lets the new sound jump that queue. The rest do
+// nothing. Brief.
+void SkipSoundDeviceQueue();
+
 // What DescribeSoundDevice found: the driver or device the output goes
 // through, its rate and period, and whether it is one that plays nowhere.
 struct SoundDeviceFacts {

@@ -178,6 +178,7 @@ int32_t FindPrepared(const Image& image) {
 void StartPlaying(int32_t entry) {
     const uint64_t plays = (request.load(std::memory_order_relaxed) >> 32) + 1;
     request.store(plays << 32 | static_cast<uint64_t>(entry + 1), std::memory_order_release);
+    SkipSoundDeviceQueue();
 }
 
 PreparedSound Decode(const Image& image) {

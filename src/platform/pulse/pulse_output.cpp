@@ -22,6 +22,10 @@ pa_context* context = nullptr;
 pa_stream* stream = nullptr;
 std::atomic<bool> open{false};
 
+// Held while the stream opens or closes: a play that finds it taken has no
+// queue to skip.
+std::mutex lifecycle;
+
 // What MixSound reads is changed under this lock, not libpulse's: it outlives
 // every stream, so a lock taken while the stream closes is never left dangling.
 std::mutex mixing;
@@ -54,9 +58,9 @@ void NoteServer(pa_context*, const pa_server_info* info, void* opening) {
     pa_threaded_mainloop_signal(loop, 0);
 }
 
-// The server asks for `bytes` more; it gets whole frames, mixed as they are
-// asked for, so a new sound is behind only what is already queued.
-void Refill(pa_stream* s, size_t bytes, void*) {
+// Under the loop's lock: writes `bytes` of whole frames, mixed as they are
+// written, the first at `seek` and the rest behind them.
+void Write(pa_stream* s, size_t bytes, pa_seek_mode_t seek) {
     while (bytes >= kFrameBytes) {
         void* data = nullptr;
         size_t size = bytes;
@@ -72,11 +76,17 @@ void Refill(pa_stream* s, size_t bytes, void*) {
             const std::lock_guard lock(mixing);
             MixSound(static_cast<int16_t*>(data), size / kFrameBytes, kOutputRate);
         }
-        if (pa_stream_write(s, data, size, nullptr, 0, PA_SEEK_RELATIVE) < 0) {
+        if (pa_stream_write(s, data, size, nullptr, 0, seek) < 0) {
             return;
         }
         bytes -= size;
+        seek = PA_SEEK_RELATIVE;
     }
+}
+
+// The server asks for `bytes` more.
+void Refill(pa_stream* s, size_t bytes, void*) {
+    Write(s, bytes, PA_SEEK_RELATIVE);
 }
 
 // Under the loop's lock: waits until `done` or the opening's time is up.
@@ -127,8 +137,9 @@ bool StreamReady(const Opening& opening) {
     attributes.prebuf = static_cast<uint32_t>(kPulseRefillFrames * kFrameBytes);
     attributes.minreq = static_cast<uint32_t>(kPulseRefillFrames * kFrameBytes);
     attributes.fragsize = static_cast<uint32_t>(-1);
-    // The queue asked for is the whole latency, the sink's buffer included.
-    if (pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_ADJUST_LATENCY, nullptr,
+    // Early requests: the sink buffers no more than one refill, and the long
+    // queue waits in the stream, where a new sound can still replace it.
+    if (pa_stream_connect_playback(stream, nullptr, &attributes, PA_STREAM_EARLY_REQUESTS, nullptr,
                                    nullptr) < 0) {
         return false;
     }
@@ -170,6 +181,7 @@ void EndLoop() {
 }  // namespace
 
 bool OpenPulseOutput() {
+    const std::lock_guard held(lifecycle);
     if (open) {
         return true;
     }
@@ -196,7 +208,7 @@ bool OpenPulseOutput() {
     Opening opening;
     pa_threaded_mainloop_lock(loop);
     pa_time_event* deadline = pa_context_rttime_new(
-        context, pa_rtclock_now() + kPulseOpenTimeoutMs * PA_USEC_PER_MSEC, GiveUp, &opening);
+        context, pa_rtclock_now() + kServerOpenTimeoutMs * PA_USEC_PER_MSEC, GiveUp, &opening);
     const bool ready = ContextReady(opening) && ServerIsPulseAudio(opening) && StreamReady(opening);
     if (deadline != nullptr) {
         pa_threaded_mainloop_get_api(loop)->time_free(deadline);
@@ -211,11 +223,26 @@ bool OpenPulseOutput() {
 }
 
 void ClosePulseOutput() {
+    const std::lock_guard held(lifecycle);
     if (!open) {
         return;
     }
     EndLoop();
     open = false;
+}
+
+// The queue from the read index on is written again, so the sound just
+// started is heard after the sink's short buffer, not behind the queue.
+void SkipPulseQueue() {
+    const std::unique_lock held(lifecycle, std::try_to_lock);
+    if (!held.owns_lock() || !open) {
+        return;
+    }
+    pa_threaded_mainloop_lock(loop);
+    if (stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY) {
+        Write(stream, kPulseQueueFrames * kFrameBytes, PA_SEEK_RELATIVE_ON_READ);
+    }
+    pa_threaded_mainloop_unlock(loop);
 }
 
 bool PulseOutputOpen() {

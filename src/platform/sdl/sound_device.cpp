@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "config.h"
+#include "platform/pipewire/pipewire_output.h"
 #include "platform/portable/sound_mixer.h"
 #include "platform/pulse/pulse_output.h"
 #include "platform/sdl/host.h"
@@ -62,32 +63,21 @@ bool UsersOwnDriver() {
     return chosen != nullptr && chosen[0] != '\0';
 }
 
-// Where PipeWire serves the sound, SDL 2.26 still takes its pulseaudio driver
-// first and plays through pipewire-pulse, about three times as late as
-// through PipeWire's own driver. The socket is looked at first, so that
-// machines without PipeWire do not load its library; a PipeWire with no
-// output (one that serves only video, beside a PulseAudio) is passed over.
-bool StartPipeWire() {
-    if (PipeWireSocketPresent() && SDL_AudioInit("pipewire") == 0) {
-        if (SDL_GetNumAudioDevices(0) > 0) {
-            return true;
-        }
-        SDL_AudioQuit();
-    }
-    return false;
-}
-
 }  // namespace
 
-// Honours SDL_AUDIODRIVER, the user's choice, which wins. Else PipeWire's own
-// driver where PipeWire serves; else the program's own PulseAudio stream
-// where PulseAudio itself serves (SDL's driver has the server hold a single
-// period there, so a short one underruns and a long one is late); else SDL's
-// order. Where no device opens, the program runs on
-// silently with the dummy driver rather than failing.
+// Honours SDL_AUDIODRIVER, the user's choice, which wins. Else the program's
+// own PipeWire stream where PipeWire serves: SDL 2.26 would take its
+// pulseaudio driver there and play through pipewire-pulse, about three times
+// as late, and its own PipeWire driver now and then misses a cycle. Else the
+// program's own PulseAudio stream where PulseAudio itself serves (SDL's
+// driver has the server hold a single period there, so a short one underruns
+// and a long one is late); else SDL's order. The PipeWire socket is looked
+// at first, so that machines without PipeWire never connect to it. Where no
+// device opens, the program runs on silently with the dummy driver rather
+// than failing.
 bool OpenSoundDevice() {
     const SdlLock sdl;
-    if (device != 0 || PulseOutputOpen()) {
+    if (device != 0 || PulseOutputOpen() || PipeWireOutputOpen()) {
         return true;
     }
     SilenceLibraries();
@@ -97,11 +87,13 @@ bool OpenSoundDevice() {
     // another thread reads them.
     SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum");
     const bool usersOwn = UsersOwnDriver();
-    if (!usersOwn && StartPipeWire()) {
-        device = OpenOutput();
-    } else if (!usersOwn && OpenPulseOutput()) {
+    if (!usersOwn && PipeWireSocketPresent() && OpenPipeWireOutput()) {
         return true;
-    } else if (SDL_AudioInit(nullptr) == 0) {
+    }
+    if (!usersOwn && OpenPulseOutput()) {
+        return true;
+    }
+    if (SDL_AudioInit(nullptr) == 0) {
         device = OpenOutput();
     }
     if (device == 0) {
@@ -119,6 +111,7 @@ bool OpenSoundDevice() {
 
 void CloseSoundDevice() {
     const SdlLock sdl;
+    ClosePipeWireOutput();
     ClosePulseOutput();
     if (device != 0) {
         SDL_CloseAudioDevice(device);
@@ -127,9 +120,10 @@ void CloseSoundDevice() {
     }
 }
 
-// The program's PulseAudio stream has a lock of its own, cheap when idle.
+// The program's own streams have a lock each, cheap when idle.
 void LockSoundDevice() {
     LockPulseOutput();
+    LockPipeWireOutput();
     if (device != 0) {
         SDL_LockAudioDevice(device);
     }
@@ -139,15 +133,27 @@ void UnlockSoundDevice() {
     if (device != 0) {
         SDL_UnlockAudioDevice(device);
     }
+    UnlockPipeWireOutput();
     UnlockPulseOutput();
+}
+
+// SDL's drivers queue no more than a period or two, so only the program's
+// own PulseAudio stream has a queue to skip.
+void SkipSoundDeviceQueue() {
+    SkipPulseQueue();
 }
 
 bool DescribeSoundDevice(SoundDeviceFacts& facts) {
     if (!OpenSoundDevice()) {
         return false;
     }
-    if (PulseOutputOpen()) {
-        // SDL's audio is not started then: the stream is the program's own.
+    // SDL's audio is not started for the program's own streams.
+    if (PipeWireOutputOpen()) {
+        facts.driver = "pipewire (the program's own stream)";
+        facts.rate = kOutputRate;
+        facts.periodFrames = kPipeWireBufferFrames;
+        facts.silent = false;
+    } else if (PulseOutputOpen()) {
         facts.driver = "pulseaudio (the program's own stream)";
         facts.rate = kOutputRate;
         facts.periodFrames = kPulseRefillFrames;

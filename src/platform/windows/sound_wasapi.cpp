@@ -371,6 +371,10 @@ void UnlockSoundDevice() {
     ReleaseSRWLockExclusive(&mixLock);
 }
 
+// The engine holds no more than kWasapiPeriodsAhead periods, and a stream
+// that builds a backlog unseen drops it in the quiet instead (stream_refill.h).
+void SkipSoundDeviceQueue() {}
+
 // The render thread's own open, made once on the caller's thread.
 bool DescribeSoundDevice(SoundDeviceFacts& facts) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
