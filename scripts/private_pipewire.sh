@@ -92,9 +92,10 @@ in_private_pipewire() {
   env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" "$@"
 }
 
-# The underruns the server has logged so far.
+# The underruns the server has logged so far, the recorder's (pw-record's)
+# left out: they are the measurement's.
 pipewire_underruns() {
-  grep -a -c 'client too slow' "$GLOWBRAND_PIPEWIRE_DIR/server.log"
+  grep -a 'client too slow' "$GLOWBRAND_PIPEWIRE_DIR/server.log" | grep -a -c -v '(pw-record-'
 }
 
 stop_private_pipewire() {

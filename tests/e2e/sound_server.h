@@ -31,6 +31,6 @@ pid_t StartRecording(SoundServer server, const std::string& capture);
 void StopRecording(pid_t recorder);
 
 // The underruns the server has logged so far: PulseAudio's, and PipeWire's
-// clients that were too slow for a cycle of the graph. Closing a PulseAudio
-// stream is one of its own.
+// clients that were too slow for a cycle of the graph, its recorder left
+// out. Closing a PulseAudio stream is one of its own.
 int SoundServerUnderruns(SoundServer server);
