@@ -142,6 +142,9 @@ struct Listening {
     // Frames a cycle of the server's graph, where its recorder now and then
     // misses a whole one (0: it misses none).
     size_t recorderCycleFrames = 0;
+    // What came out is the program's frames as mixed, so a cut-off tone can
+    // be followed through its fade (false where wine mixes them again).
+    bool framesAsMixed = true;
 };
 
 // How far the frames from `at` on differ from the tone at its best phase: 0
@@ -362,6 +365,20 @@ void HearFourTones(const Listening& how) {
             const size_t end =
                 i + 1 < runs.size() ? runs[i + 1].second : start + 20 * kBufferFrames;
             const size_t cycle = how.recorderCycleFrames;
+            // The old tone fades from the frame last heard, in phase: a
+            // device that writes its queue again takes back what it had
+            // mixed of it first.
+            if (how.framesAsMixed && cycle == 0) {
+                const size_t heard = start - runs[i - 1].second;
+                double worst = 0;
+                for (size_t f = 0; f < kCutFadeFrames; ++f) {
+                    const double gain = 1.0 - static_cast<double>(f) / kCutFadeFrames;
+                    const double mixed = ToneSample(kToneHz[tone], f) +
+                                         gain * ToneSample(kToneHz[before], heard + f);
+                    worst = std::max(worst, std::abs(left[start + f] - mixed));
+                }
+                EXPECT_LT(worst, 4.0) << kNames[before] << " did not fade from where it was";
+            }
             if (cycle > 0) {
                 // Cycle by cycle of the recording, the new tone alone, up
                 // to a buffer before the next sound's fade.
@@ -533,6 +550,7 @@ TEST(SoundEndToEnd, UnderWineThroughAPulseAudioServerEachSoundStartsPromptlyAndC
     }
     Listening wine;
     wine.program = program;
+    wine.framesAsMixed = false;
     // Wine's IAudioClient3 gives no engine period: the stream runs the fallback.
     wine.slackMs = PulseSlackMs(kWasapiFallbackPeriodMs);
     // Wine's PulseAudio driver pads a dry server with silence and holds back

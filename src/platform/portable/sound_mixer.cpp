@@ -90,6 +90,7 @@ std::atomic<uint64_t> request{0};
 uint64_t playingRequest = 0;
 int32_t playingEntry = -1;
 uint64_t playingPosition = 0;
+uint64_t playingMixed = 0;  // device frames mixed since it started, silence after it included
 
 // A soft two-partial beep with smooth ends, so that it never clicks.
 void MakeAlertTone() {
@@ -326,7 +327,9 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
         playingRequest = latest;
         playingEntry = static_cast<int32_t>(latest & 0xFFFFFFFF) - 1;
         playingPosition = 0;
+        playingMixed = 0;
     }
+    playingMixed += frames;
 
     bool sounded = false;
     float frame[2];
@@ -355,6 +358,17 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
         }
     }
     return sounded;
+}
+
+// Each sounded frame moved the position on by one step, so a position
+// `frames` back is exact, wherever the sound had ended.
+void UnmixSound(size_t frames, int32_t deviceRate) {
+    const uint64_t back = std::min<uint64_t>(frames, playingMixed);
+    playingMixed -= back;
+    if (playingEntry >= 0) {
+        const uint64_t step = StepOf(prepared[playingEntry].sound, deviceRate);
+        playingPosition = std::min(playingPosition, playingMixed * step);
+    }
 }
 
 void PrepareWavImageAhead(const uint8_t* image, size_t length) {

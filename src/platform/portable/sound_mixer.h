@@ -13,3 +13,10 @@
 // by the device's thread with the device lock held; never blocks. True when
 // any of those frames were a sound's, false when all were silence.
 bool MixSound(int16_t* out, size_t frames, int32_t deviceRate);
+
+// Takes back the last `frames` frames MixSound wrote, as if they had not been
+// mixed: a device that writes its queue again calls it, with the device lock
+// held, before mixing the frames that replace them, so that the sound
+// playing then (or fading out under a new one) goes on from the frame last
+// heard. Frames of an earlier sound than the one playing are not taken back.
+void UnmixSound(size_t frames, int32_t deviceRate);

@@ -22,6 +22,10 @@ pa_context* context = nullptr;
 pa_stream* stream = nullptr;
 std::atomic<bool> open{false};
 
+// The stream's write index, in bytes from its start: every frame in it is
+// one the program wrote. Under the loop's lock.
+int64_t written = 0;
+
 // Held while the stream opens or closes: a play that finds it taken has no
 // queue to skip.
 std::mutex lifecycle;
@@ -59,8 +63,8 @@ void NoteServer(pa_context*, const pa_server_info* info, void* opening) {
 }
 
 // Under the loop's lock: writes `bytes` of whole frames, mixed as they are
-// written, the first at `seek` and the rest behind them.
-void Write(pa_stream* s, size_t bytes, pa_seek_mode_t seek) {
+// written, from the stream's index `at` on.
+void Write(pa_stream* s, size_t bytes, int64_t at) {
     while (bytes >= kFrameBytes) {
         void* data = nullptr;
         size_t size = bytes;
@@ -76,17 +80,21 @@ void Write(pa_stream* s, size_t bytes, pa_seek_mode_t seek) {
             const std::lock_guard lock(mixing);
             MixSound(static_cast<int16_t*>(data), size / kFrameBytes, kOutputRate);
         }
-        if (pa_stream_write(s, data, size, nullptr, 0, seek) < 0) {
+        // Relative where it can be: the server accounts the requests by it.
+        const bool behind = at == written;
+        if (pa_stream_write(s, data, size, nullptr, behind ? 0 : at,
+                            behind ? PA_SEEK_RELATIVE : PA_SEEK_ABSOLUTE) < 0) {
             return;
         }
+        at += static_cast<int64_t>(size);
+        written = at;
         bytes -= size;
-        seek = PA_SEEK_RELATIVE;
     }
 }
 
 // The server asks for `bytes` more.
 void Refill(pa_stream* s, size_t bytes, void*) {
-    Write(s, bytes, PA_SEEK_RELATIVE);
+    Write(s, bytes, written);
 }
 
 // Under the loop's lock: waits until `done` or the opening's time is up.
@@ -126,6 +134,7 @@ bool StreamReady(const Opening& opening) {
     const pa_sample_spec spec{PA_SAMPLE_S16NE, static_cast<uint32_t>(kOutputRate),
                               static_cast<uint8_t>(kOutputChannels)};
     stream = pa_stream_new(context, "Glowbrand", &spec, nullptr);
+    written = 0;
     if (stream == nullptr) {
         return false;
     }
@@ -231,8 +240,12 @@ void ClosePulseOutput() {
     open = false;
 }
 
-// The queue from the read index on is written again, so the sound just
-// started is heard after the sink's short buffer, not behind the queue.
+// The queue the sink has not read yet is written again, so the sound just
+// started is heard after the sink's short buffer, not behind the queue. The
+// queue is reckoned full but for what the server asked for and has not got:
+// the sink may have read up to a refill more, which it then reads again,
+// rewinding its buffer of as much. The mixer takes the queued frames back
+// first, so a sound cut off fades from the frame last heard.
 void SkipPulseQueue() {
     const std::unique_lock held(lifecycle, std::try_to_lock);
     if (!held.owns_lock() || !open) {
@@ -240,7 +253,14 @@ void SkipPulseQueue() {
     }
     pa_threaded_mainloop_lock(loop);
     if (stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY) {
-        Write(stream, kPulseQueueFrames * kFrameBytes, PA_SEEK_RELATIVE_ON_READ);
+        const size_t queue = kPulseQueueFrames * kFrameBytes;
+        const size_t asked = std::min(pa_stream_writable_size(stream), queue);
+        const size_t queued = std::min<size_t>(queue - asked, static_cast<size_t>(written));
+        {
+            const std::lock_guard lock(mixing);
+            UnmixSound(queued / kFrameBytes, kOutputRate);
+        }
+        Write(stream, queued, written - static_cast<int64_t>(queued));
     }
     pa_threaded_mainloop_unlock(loop);
 }
