@@ -133,7 +133,7 @@ constexpr int32_t kPipeWireBufferFrames = 128;
 // Where the server is PulseAudio itself the program's own stream plays
 // (platform/pulse). The server keeps this many frames queued ahead of its
 // sink, so the stream survives a client that wakes late; a new sound is
-// written over the queue from where the sink reads, so it does not wait
+// written over the queue, all but two refills of it, so it does not wait
 // behind it ...
 constexpr int32_t kPulseQueueFrames = 1920;
 // ... and the sink buffers one refill (2 ms) ahead of what is heard, asking

@@ -36,11 +36,11 @@ constexpr double PulseSlackMs(double periodMs) {
 }
 // The program's own PulseAudio stream: a new sound is written over the
 // server's queue at once and waits only behind the sink's buffer of one
-// refill; the recording's fragment (2 ms asked for) and the monitor's
-// hand-over add some. SDL's stream there, a 10 ms period and the server's
-// buffer of one, takes 8 to 19 ms and misses it, and so does a stream whose
-// new sound waits behind its queue.
-constexpr double kPulseStreamMs = kPulseRefillFrames * 1000.0 / kRate + 4.0;
+// refill and the two refills the rewrite leaves; the recording's fragment
+// (2 ms asked for) and the monitor's hand-over add some. SDL's stream
+// there, a 10 ms period and the server's buffer of one, takes 8 to 19 ms and
+// misses it, and so does a stream whose new sound waits behind its queue.
+constexpr double kPulseStreamMs = 3 * kPulseRefillFrames * 1000.0 / kRate + 4.0;
 // Through PipeWire the graph runs at the device's period: a new sound is
 // mixed in the next cycle, the sink plays it in that one, and the recording
 // gets it a cycle later. SDL's PipeWire driver hands its buffer over a

@@ -241,11 +241,13 @@ void ClosePulseOutput() {
 }
 
 // The queue the sink has not read yet is written again, so the sound just
-// started is heard after the sink's short buffer, not behind the queue. The
-// queue is reckoned full but for what the server asked for and has not got:
-// the sink may have read up to a refill more, which it then reads again,
-// rewinding its buffer of as much. The mixer takes the queued frames back
-// first, so a sound cut off fades from the frame last heard.
+// started is heard after the sink's short buffer and a refill or two, not
+// behind the whole queue. What is still queued is reckoned from what the
+// server asked for and has not got, less two refills: the sink may have read
+// a refill more whose request is still on its way, and a write that began
+// before the sink's read index would lose its first frames. The mixer takes
+// the frames written over back first, so a sound cut off fades from the
+// frame last heard.
 void SkipPulseQueue() {
     const std::unique_lock held(lifecycle, std::try_to_lock);
     if (!held.owns_lock() || !open) {
@@ -255,7 +257,9 @@ void SkipPulseQueue() {
     if (stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY) {
         const size_t queue = kPulseQueueFrames * kFrameBytes;
         const size_t asked = std::min(pa_stream_writable_size(stream), queue);
-        const size_t queued = std::min<size_t>(queue - asked, static_cast<size_t>(written));
+        const size_t margin = 2 * kPulseRefillFrames * kFrameBytes;
+        const size_t unread = queue - asked > margin ? queue - asked - margin : 0;
+        const size_t queued = std::min<size_t>(unread, static_cast<size_t>(written));
         {
             const std::lock_guard lock(mixing);
             UnmixSound(queued / kFrameBytes, kOutputRate);
