@@ -27,13 +27,6 @@ namespace {
 constexpr int kRate = kOutputRate;
 constexpr int kBufferFrames = kOutputBufferFrames;
 constexpr double kBufferMs = kBufferFrames * 1000.0 / kRate;
-// Through PulseAudio the device's period is longer, a frame also waits in
-// the server's buffer, about one period, and in the recording's fragment
-// (2 ms asked for): with a device period of `periodMs`, this much beyond
-// the one buffer of ours that HearFourTones allows.
-constexpr double PulseSlackMs(double periodMs) {
-    return periodMs - kBufferMs + periodMs + 4.0;
-}
 // The program's own PulseAudio stream: a new sound is written over the
 // server's queue at once and waits only behind the sink's buffer of one
 // refill and the two refills the rewrite leaves; the recording's fragment
@@ -551,13 +544,17 @@ TEST(SoundEndToEnd, UnderWineThroughAPulseAudioServerEachSoundStartsPromptlyAndC
     Listening wine;
     wine.program = program;
     wine.framesAsMixed = false;
-    // Wine's IAudioClient3 gives no engine period: the stream runs the fallback.
-    wine.slackMs = PulseSlackMs(kWasapiFallbackPeriodMs);
-    // Wine's PulseAudio driver pads a dry server with silence and holds back
-    // what the server would not take, up to twice its buffer of three
-    // periods; the device drops that backlog only when it falls quiet, and
-    // the tones here leave it no quiet.
-    wine.lateAfterUnderrunMs = 2 * 3 * kWasapiFallbackPeriodMs;
+    // A new sound restarts the stream with itself at the head of the queue:
+    // left are the restart's calls to the server, and the sink's buffer and
+    // the recording's fragment (2 ms each). Behind the two queued periods it
+    // would come up to 20 ms later. The sink mixes it into frames it had
+    // rendered ahead, up to the recording's 2 ms.
+    wine.slackMs = kWasapiFallbackPeriodMs;
+    wine.leadMs = 2.0;
+    wine.iterationAllowed = false;
+    // Wine's PulseAudio driver pads a server that ran dry with silence, up to
+    // its buffer of three periods, ahead of the next frames.
+    wine.lateAfterUnderrunMs = 3 * kWasapiFallbackPeriodMs;
     // A as soon as a player could press it: wine's stream, opened at
     // start-up, plays the first sound as promptly as the rest.
     wine.script = kFourTonesRightAway;

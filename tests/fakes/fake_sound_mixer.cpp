@@ -1,5 +1,6 @@
 #include "fake_sound_mixer.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "platform/portable/sound_device.h"
@@ -8,6 +9,7 @@
 namespace {
 
 size_t patternAt = kFakePatternFrames;  // under the device lock
+size_t patternMixed = 0;                // frames mixed since it started, likewise
 std::atomic<size_t> mixedFrames{0};
 std::atomic<int32_t> mixRate{0};
 
@@ -21,6 +23,7 @@ StereoFrame FakePatternFrame(size_t index) {
 void StartFakePattern() {
     LockSoundDevice();
     patternAt = 0;
+    patternMixed = 0;
     UnlockSoundDevice();
 }
 
@@ -42,7 +45,13 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
         out[i * 2] = frame.left;
         out[i * 2 + 1] = frame.right;
     }
+    patternMixed += frames;
     mixedFrames += frames;
     mixRate = deviceRate;
     return sounded;
+}
+
+void UnmixSound(size_t frames, int32_t) {
+    patternMixed -= std::min(frames, patternMixed);
+    patternAt = std::min(patternAt, patternMixed);
 }

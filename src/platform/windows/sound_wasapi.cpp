@@ -15,6 +15,7 @@
 // clang-format on
 
 #include <algorithm>
+#include <atomic>
 #include <vector>
 
 #include "config.h"
@@ -36,6 +37,11 @@ struct RenderControl {
 
 HANDLE renderThread = nullptr;
 RenderControl* control = nullptr;  // of renderThread, while it runs
+
+// Auto reset: a new sound was asked for. Made once and kept for the
+// process's life, as plays may come from the mixer's worker while the device
+// closes and opens again; a signal left over costs one restart at most.
+std::atomic<HANDLE> playStarted = nullptr;
 
 template <typename T>
 void ReleaseCom(T*& object) {
@@ -202,21 +208,40 @@ bool OpenStream(IMMDeviceEnumerator& enumerator, HANDLE stop, Stream& stream) {
            SUCCEEDED(stream.client->Start());
 }
 
+// Queues `frames` of silence, which the engine plays as it would the mixer's.
+bool QueueSilence(Stream& stream, UINT32 frames) {
+    BYTE* data = nullptr;
+    return SUCCEEDED(stream.render->GetBuffer(frames, &data)) &&
+           SUCCEEDED(stream.render->ReleaseBuffer(frames, AUDCLNT_BUFFERFLAGS_SILENT));
+}
+
 // Drops all that is queued, in the engine and below it, and starts again
 // with a full queue. A sound server that ran dry can leave every later frame
 // that much late for good (wine's PulseAudio driver pads the gap with
 // silence and keeps what it could not pass on), and only a reset clears it.
-// The queue starts with silence, not the mixer's frames: a restarted stream
-// may lose its first few milliseconds (under wine it does), and a sound
-// played at that moment must not lose its beginning; it follows a period on.
+// The queue starts again with silence: only quiet was queued.
 bool Restart(Stream& stream) {
     stream.quietFrames = 0;
-    BYTE* data = nullptr;
     return SUCCEEDED(stream.client->Stop()) && SUCCEEDED(stream.client->Reset()) &&
-           SUCCEEDED(stream.render->GetBuffer(stream.framesAhead, &data)) &&
-           SUCCEEDED(
-               stream.render->ReleaseBuffer(stream.framesAhead, AUDCLNT_BUFFERFLAGS_SILENT)) &&
-           SUCCEEDED(stream.client->Start());
+           QueueSilence(stream, stream.framesAhead) && SUCCEEDED(stream.client->Start());
+}
+
+// A new sound goes to the head of the queue instead of behind it: the queue
+// is dropped and starts again with the mixer's next frames. The mixer takes
+// back first the frames that were dropped unheard, so a sound cut off fades
+// from the frame last heard rather than jumping ahead. (Under wine the server
+// may still hold frames its driver counts as played, so there the fade may
+// start a little further on.)
+bool RestartAtPlay(Stream& stream) {
+    UINT32 unheard = 0;
+    if (FAILED(stream.client->Stop()) || FAILED(stream.client->GetCurrentPadding(&unheard)) ||
+        FAILED(stream.client->Reset())) {
+        return false;
+    }
+    LockSoundDevice();
+    UnmixSound(unheard, stream.layout.rate);
+    UnlockSoundDevice();
+    return Fill(stream) && SUCCEEDED(stream.client->Start());
 }
 
 LONGLONG Now() {
@@ -247,14 +272,22 @@ bool Refill(Stream& stream, LONGLONG ticksPerSecond) {
 Ending Play(const RenderControl& control, Stream& stream) {
     LARGE_INTEGER frequency;
     QueryPerformanceFrequency(&frequency);
-    const HANDLE waits[] = {control.stop, control.defaultChanged, stream.periodDue};
+    // A play before a period: of two signalled, the first in the list wins.
+    const HANDLE waits[] = {control.stop, control.defaultChanged, playStarted.load(),
+                            stream.periodDue};
     for (;;) {
-        switch (WaitForMultipleObjects(3, waits, FALSE, kWasapiStallMs)) {
+        switch (WaitForMultipleObjects(4, waits, FALSE, kWasapiStallMs)) {
             case WAIT_OBJECT_0:
                 return Ending::Stopped;
             case WAIT_OBJECT_0 + 1:
                 return Ending::DefaultChanged;
             case WAIT_OBJECT_0 + 2:
+                if (!RestartAtPlay(stream)) {
+                    return Ending::Failed;
+                }
+                stream.lastWake = Now();  // the restart's own time is no lateness
+                break;
+            case WAIT_OBJECT_0 + 3:
                 if (!Refill(stream, frequency.QuadPart)) {
                     return Ending::Failed;  // the device went away, or the audio service
                 }
@@ -332,6 +365,12 @@ bool OpenSoundDevice() {
     if (renderThread != nullptr) {
         return true;
     }
+    if (playStarted.load() == nullptr) {
+        playStarted = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+        if (playStarted.load() == nullptr) {
+            return false;
+        }
+    }
     auto* made = new RenderControl;
     made->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     made->defaultChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -371,9 +410,13 @@ void UnlockSoundDevice() {
     ReleaseSRWLockExclusive(&mixLock);
 }
 
-// The engine holds no more than kWasapiPeriodsAhead periods, and a stream
-// that builds a backlog unseen drops it in the quiet instead (stream_refill.h).
-void SkipSoundDeviceQueue() {}
+// The render thread restarts its queue with the new sound at its head.
+void SkipSoundDeviceQueue() {
+    const HANDLE play = playStarted.load();
+    if (play != nullptr) {
+        SetEvent(play);
+    }
+}
 
 // The render thread's own open, made once on the caller's thread.
 bool DescribeSoundDevice(SoundDeviceFacts& facts) {
