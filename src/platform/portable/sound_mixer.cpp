@@ -91,6 +91,17 @@ uint64_t playingRequest = 0;
 int32_t playingEntry = -1;
 uint64_t playingPosition = 0;
 uint64_t playingMixed = 0;  // device frames mixed since it started, silence after it included
+// What played before the last new sound took over: a device that takes back
+// all of the new sound's frames undoes the change, so that the next mix
+// takes the new sound up again and the old one fades from where it was.
+struct Playing {
+    bool kept = false;
+    uint64_t request = 0;
+    int32_t entry = -1;
+    uint64_t position = 0;
+    uint64_t mixed = 0;
+};
+Playing beforeLastPlay;
 
 // A soft two-partial beep with smooth ends, so that it never clicks.
 void MakeAlertTone() {
@@ -161,6 +172,7 @@ void OpenDevice(uint64_t closesAtStart) {
     playingRequest = request.load();
     playingEntry = -1;
     playingPosition = 0;
+    beforeLastPlay.kept = false;
     deviceOpen = OpenSoundDevice();
 }
 
@@ -218,6 +230,9 @@ void Store(PreparedSound& made) {
     LockSoundDevice();
     if (playingEntry == entry) {
         playingEntry = -1;
+    }
+    if (beforeLastPlay.entry == entry) {
+        beforeLastPlay.kept = false;
     }
     Release(prepared[entry]);
     prepared[entry] = made;
@@ -322,6 +337,7 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
     int32_t fadingEntry = -1;
     uint64_t fadingPosition = 0;
     if (latest != playingRequest) {
+        beforeLastPlay = {true, playingRequest, playingEntry, playingPosition, playingMixed};
         fadingEntry = playingEntry;
         fadingPosition = playingPosition;
         playingRequest = latest;
@@ -363,6 +379,14 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
 // Each sounded frame moved the position on by one step, so a position
 // `frames` back is exact, wherever the sound had ended.
 void UnmixSound(size_t frames, int32_t deviceRate) {
+    if (frames > 0 && frames >= playingMixed && beforeLastPlay.kept) {
+        frames -= playingMixed;
+        playingRequest = beforeLastPlay.request;
+        playingEntry = beforeLastPlay.entry;
+        playingPosition = beforeLastPlay.position;
+        playingMixed = beforeLastPlay.mixed;
+        beforeLastPlay.kept = false;
+    }
     const uint64_t back = std::min<uint64_t>(frames, playingMixed);
     playingMixed -= back;
     if (playingEntry >= 0) {
@@ -432,6 +456,7 @@ void CloseSound() {
     }
     playingEntry = -1;
     playingRequest = request.load();
+    beforeLastPlay.kept = false;
     UnlockSoundDevice();
     nextReplaced = 0;
 }

@@ -18,5 +18,8 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate);
 // mixed: a device that writes its queue again calls it, with the device lock
 // held, before mixing the frames that replace them, so that the sound
 // playing then (or fading out under a new one) goes on from the frame last
-// heard. Frames of an earlier sound than the one playing are not taken back.
+// heard. Where all the frames of the sound playing are taken back, its play
+// was never heard: the next mix takes it up again, the sound before it
+// fading from where that was. Frames of sounds before that are not taken
+// back.
 void UnmixSound(size_t frames, int32_t deviceRate);
