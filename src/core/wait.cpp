@@ -23,6 +23,7 @@ void WaitMs(int32_t ms) {
         if (ms < elapsed) {
             return;
         }
+        OfferProcessor();
     }
 }
 

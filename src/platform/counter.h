@@ -8,3 +8,8 @@ int64_t ReadCounter();
 
 // Ticks per second of ReadCounter; constant for the life of the process.
 int64_t CounterFrequency();
+
+// Lets a thread that is ready to run on this processor run first, and
+// returns at once when there is none: the spin stays a spin on an idle
+// machine, but does not hold up the sound server's threads on a busy one.
+void OfferProcessor();

@@ -4,6 +4,7 @@
 
 int64_t fakeCounterNow = 0;
 int64_t fakeCounterReads = 0;
+int64_t fakeProcessorOffers = 0;
 std::function<void()> fakeOnCounterRead;
 
 double FakeNowMs() {
@@ -13,6 +14,7 @@ double FakeNowMs() {
 void ResetFakeCounter() {
     fakeCounterNow = 0;
     fakeCounterReads = 0;
+    fakeProcessorOffers = 0;
     fakeOnCounterRead = nullptr;
 }
 
@@ -27,4 +29,8 @@ int64_t ReadCounter() {
 
 int64_t CounterFrequency() {
     return kFakeTicksPerSecond;
+}
+
+void OfferProcessor() {
+    ++fakeProcessorOffers;
 }

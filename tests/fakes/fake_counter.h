@@ -10,6 +10,7 @@ constexpr int64_t kFakeTickPerRead = 10;            // 10 us per read
 
 extern int64_t fakeCounterNow;
 extern int64_t fakeCounterReads;
+extern int64_t fakeProcessorOffers;              // calls of OfferProcessor
 extern std::function<void()> fakeOnCounterRead;  // called by every read, when set
 
 // Virtual milliseconds since the last reset.

@@ -24,6 +24,15 @@ TEST(WaitMs, ZeroReturnsOnceAnyTimeHasPassed) {
     EXPECT_EQ(fakeCounterReads, 2);  // the start, then one later read
 }
 
+// A spin that kept its processor would hold up the sound server's threads
+// where there are only one or two: each turn but the last offers it.
+TEST(WaitMs, OffersTheProcessorOnEveryTurnOfTheSpin) {
+    ResetFakeCounter();
+    WaitMs(5);
+    EXPECT_GT(fakeProcessorOffers, 0);
+    EXPECT_EQ(fakeProcessorOffers, fakeCounterReads - 2);  // not after the start's or the last read
+}
+
 namespace {
 
 std::vector<EndReason> endsCarriedOut;

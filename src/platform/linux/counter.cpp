@@ -1,5 +1,6 @@
 #include "platform/counter.h"
 
+#include <sched.h>
 #include <time.h>
 
 int64_t ReadCounter() {
@@ -10,4 +11,8 @@ int64_t ReadCounter() {
 
 int64_t CounterFrequency() {
     return 1'000'000'000;
+}
+
+void OfferProcessor() {
+    sched_yield();
 }

@@ -16,3 +16,7 @@ int64_t CounterFrequency() {
     }();
     return frequency;
 }
+
+void OfferProcessor() {
+    SwitchToThread();
+}
