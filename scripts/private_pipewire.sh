@@ -1,4 +1,4 @@
-# Sourced, not run: a private PipeWire server, as Debian 12's desktops run it
+# Sourced, not run: a private PipeWire server, as Debian's desktops run it
 # (pipewire, WirePlumber, pipewire-pulse), with a null sink and a D-Bus
 # session bus of its own, apart from any server of the desktop's. It can run
 # beside the private PulseAudio of private_pulse.sh: this shell's clients are
@@ -21,8 +21,7 @@ start_private_pipewire() {
   chmod 700 "$pipewire_dir"
   export GLOWBRAND_PIPEWIRE_DIR=$pipewire_dir
   local config=$pipewire_dir/config
-  mkdir -p "$config/pipewire/pipewire.conf.d" "$config/wireplumber/main.lua.d" \
-    "$config/wireplumber/bluetooth.lua.d"
+  mkdir -p "$config/pipewire/pipewire.conf.d"
   cat >"$config/pipewire/pipewire.conf.d/glowbrand.conf" <<'CONF'
 context.objects = [
   { factory = adapter
@@ -39,13 +38,7 @@ context.objects = [
   }
 ]
 CONF
-  # Only the null sink: no sound card, camera or Bluetooth device of the machine.
-  # The files sort before WirePlumber's own 90-enable-all.lua, which starts the
-  # monitors: one after it came too late, and where no logind runs (a bare root)
-  # the Bluetooth monitor's logind watch ended WirePlumber.
-  printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' \
-    'libcamera_monitor.enabled = false' >"$config/wireplumber/main.lua.d/80-glowbrand.lua"
-  echo 'bluez_monitor.enabled = false' >"$config/wireplumber/bluetooth.lua.d/80-glowbrand.lua"
+  private_wireplumber_config "$config/wireplumber"
   local log=$pipewire_dir/server.log program vars _
   mapfile -t vars < <(pipewire_env)
   pipewire_pids=()
@@ -77,6 +70,34 @@ CONF
   tail -n 5 "$log" >&2
   stop_private_pipewire
   return 1
+}
+
+# private_wireplumber_config <folder>: WirePlumber with only the null sink: no
+# sound card, camera or Bluetooth device of the machine, and no logind, which
+# a bare root lacks (its watch ended WirePlumber there). WirePlumber 0.4
+# (Debian 12) reads Lua fragments, 0.5 (Debian 13) SPA-JSON ones.
+private_wireplumber_config() {
+  local folder=$1
+  if wireplumber --version | grep -q 'libwireplumber 0\.4\.'; then
+    # They sort before WirePlumber's own 90-enable-all.lua, which starts the
+    # monitors: one after it came too late.
+    mkdir -p "$folder/main.lua.d" "$folder/bluetooth.lua.d"
+    printf '%s\n' 'alsa_monitor.enabled = false' 'v4l2_monitor.enabled = false' \
+      'libcamera_monitor.enabled = false' >"$folder/main.lua.d/80-glowbrand.lua"
+    echo 'bluez_monitor.enabled = false' >"$folder/bluetooth.lua.d/80-glowbrand.lua"
+  else
+    mkdir -p "$folder/wireplumber.conf.d"
+    cat >"$folder/wireplumber.conf.d/80-glowbrand.conf" <<'CONF'
+wireplumber.profiles = {
+  main = {
+    hardware.audio = disabled
+    hardware.bluetooth = disabled
+    hardware.video-capture = disabled
+    support.logind = disabled
+  }
+}
+CONF
+  fi
 }
 
 # The environment of a client of the private server, one NAME=value a line.

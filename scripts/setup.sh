@@ -15,7 +15,7 @@ run_packages=(
 test_packages=(
   libgtest-dev                         # unit and end-to-end tests
   libbenchmark-dev                     # how fast a sound starts
-  clang libclang-rt-14-dev             # fuzzing (libFuzzer)
+  clang libclang-rt-dev                # fuzzing (libFuzzer)
   valgrind                             # a whole session under valgrind
   tmux                                 # plays the user at the keyboard in a test
   file                                 # CPack's DEB generator reads the binaries with it
@@ -24,6 +24,7 @@ test_packages=(
   pipewire pipewire-bin wireplumber pipewire-pulse  # tests only: a private PipeWire, pw-record
   dbus                                 # the session bus WirePlumber needs
   qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
+  kmod xz-utils                        # its guest kernel's modules, found and unpacked
   libsystemd-shared procps             # its guest on this machine's root: udevd, pgrep
   g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine
 )

@@ -1,6 +1,8 @@
 // Start-up's check that the remote really reports, against scripted remotes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "session.h"
 
 namespace {

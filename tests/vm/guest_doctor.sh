@@ -21,10 +21,8 @@ dir=$1
 
 # The modules hci_vhci needs, in the order each needs the one before. This
 # machine need not have kmod: busybox loads them.
-modules=$(echo "$VM"/cache/*/lib/modules/"$(uname -r)")
-for module in net/rfkill/rfkill lib/crc16 crypto/ecc crypto/ecdh_generic \
-              net/bluetooth/bluetooth drivers/bluetooth/hci_vhci; do
-  busybox insmod "$modules/kernel/$module.ko"
+for module in $(cat "$VM/modules/bluetooth"); do
+  busybox insmod "$VM/modules/$module.ko"
 done
 # A virtual adapter lives while /dev/vhci is open; its vendor packet
 # (0xff, then 0x00: a primary controller) makes it.

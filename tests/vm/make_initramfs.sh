@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the VM suite's kernel and initramfs in OUT_DIR:
-#   vmlinuz          Debian 12's cloud kernel, from its package (never installed
+#   vmlinuz          this Debian release's cloud kernel, from its package (never installed
 #                    on this machine: apt-get download, unpacked, cached here)
 #   base.cpio.gz     busybox, the HID modules, the programs (the real
 #                    glowbrand, glowbrand-doctor, glowbrand-scripted and the
@@ -14,13 +14,16 @@
 # The second kind of guest, for what needs more than busybox (wine):
 #   make_initramfs.sh --shared-root OUT_DIR
 # makes in OUT_DIR a `shared-root` marker and
-#   vmlinuz          Debian 12's standard kernel (9p and overlayfs, which the
+#   vmlinuz          this Debian release's standard kernel (9p and overlayfs, which the
 #                    cloud kernel lacks), fetched and cached the same way
+#   modules/         a virtual Bluetooth adapter's modules, for guest scripts
+#                    (the `bluetooth` list: load them in its order)
 #   base.cpio.gz     busybox, the virtio, 9p, overlay and HID modules, and
 #                    init_shared_root, which boots into this machine's own
 #                    root, shared read-only (run_vm.sh)
-#   cache/udev/      Debian's udev, unpacked: its udevadm is also udevd, which
-#                    the guest runs from there (this machine need not have it)
+#   udevadm          Debian's udev's udevadm (unpacked under cache/udev/): it is
+#                    also udevd, which the guest runs from there (this machine
+#                    need not have it)
 set -euo pipefail
 shared_root=0
 if [ "$1" = --shared-root ]; then
@@ -50,25 +53,65 @@ fetch() {  # fetch <package>: its .deb, unpacked under <package>/
   dpkg-deb -x "$package"_*.deb "$package.part" && mv "$package.part" "$package"
 }
 
+# The unpacked udev's udevadm: /usr/bin in Debian 13, /bin in 12.
+udevadm_of() {
+  local udevadm
+  for udevadm in "$PWD"/udev/usr/bin/udevadm "$PWD"/udev/bin/udevadm; do
+    [ -x "$udevadm" ] && break
+  done
+  echo "$udevadm"
+}
+
+# copy_modules <package> <dest> <list> <module>...: the named modules of the
+# unpacked kernel package and those they need, as plain .ko files in <dest>
+# (Debian 13 ships them xz-compressed, which busybox cannot load), their
+# names appended to <dest>/<list> in the order each needs the one before.
+# Built-in ones are left out; so are those an earlier list already holds.
+# The package ships no modules.dep: depmod makes it, modprobe reads it.
+copy_modules() {
+  local package=$1 dest=$2 list=$3 tree base version kind path name
+  shift 3
+  for tree in "$package"/usr/lib/modules/* "$package"/lib/modules/*; do  # Debian 13, 12
+    [ -d "$tree" ] && break
+  done
+  version=$(basename "$tree")
+  base=${tree%/lib/modules/*}
+  [ -s "$tree/modules.dep" ] || depmod -b "$base" "$version"
+  mkdir -p "$dest"
+  touch "$dest/$list"
+  modprobe -a -d "$base" -S "$version" --show-depends "$@" | while read -r kind path _; do
+    [ "$kind" = insmod ] || continue
+    name=$(basename "$path")
+    name=${name%%.ko*}
+    [ -e "$dest/$name.ko" ] && continue
+    case $path in
+      *.xz) xz -dc "$path" ;;
+      *) cat "$path" ;;
+    esac >"$dest/$name.ko"
+    echo "$name" >>"$dest/$list"
+  done
+}
+
 if [ "$shared_root" = 1 ]; then
   kernel_package=$(apt-cache depends linux-image-amd64 2>/dev/null | sed -n 's/ *Depends: \(linux-image-.*\)/\1/p' | head -n 1)
   [ -n "$kernel_package" ] || kernel_package=$(ls -d linux-image-*[0-9]-amd64 2>/dev/null | head -n 1)
   [ -n "$kernel_package" ] || { echo "no Debian standard kernel package found" >&2; exit 1; }
   fetch "$kernel_package"
   fetch udev
-  modules=$(ls -d "$PWD/$kernel_package"/lib/modules/*)
+  ln -sf "$(udevadm_of)" "$out/udevadm"
   cp "$PWD/$kernel_package"/boot/vmlinuz-* "$out/vmlinuz"
   root=$out/root
   rm -rf "$root"
   mkdir -p "$root"/{bin,lib/modules,proc,sys,dev,host,rw,new}
   cp "$(command -v busybox)" "$root/bin/busybox"
-  # In the order each needs the one before; the init loads them so.
-  for m in drivers/virtio/virtio_ring.ko drivers/virtio/virtio.ko drivers/virtio/virtio_mmio.ko \
-           fs/netfs/netfs.ko fs/fscache/fscache.ko net/9p/9pnet.ko net/9p/9pnet_virtio.ko \
-           fs/9p/9p.ko fs/overlayfs/overlay.ko drivers/hid/hid.ko drivers/hid/uhid.ko \
-           drivers/hid/hid-generic.ko drivers/input/ff-memless.ko drivers/hid/hid-wiimote.ko; do
-    cp "$modules/kernel/$m" "$root/lib/modules/"
-  done
+  copy_modules "$PWD/$kernel_package" "$root/lib/modules" boot virtio_mmio 9pnet_virtio 9p overlay
+  copy_modules "$PWD/$kernel_package" "$root/lib/modules" hid hid uhid hid-generic
+  copy_modules "$PWD/$kernel_package" "$root/lib/modules" wiimote ff-memless hid-wiimote
+  # What a guest script loads itself, from the shared folder: a virtual
+  # Bluetooth adapter.
+  rm -rf "$out/modules"
+  copy_modules "$PWD/$kernel_package" "$out/modules" bluetooth rfkill crc16 ecc ecdh_generic \
+    bluetooth hci_vhci
   cp "$here/init_shared_root" "$root/init"
   chmod 755 "$root/init"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/base.cpio.gz.part"
@@ -83,19 +126,16 @@ kernel_package=$(apt-cache depends linux-image-cloud-amd64 2>/dev/null | sed -n 
 [ -n "$kernel_package" ] || { echo "no Debian cloud kernel package found" >&2; exit 1; }
 fetch "$kernel_package"
 fetch udev
-modules=$(ls -d "$PWD/$kernel_package"/lib/modules/*)
 cp "$PWD/$kernel_package"/boot/vmlinuz-* "$out/vmlinuz"
 
 root=$out/root
 rm -rf "$root"
 mkdir -p "$root"/{bin,usr/bin,lib/modules,etc/udev/rules.d,sounds,proc,sys,dev,tmp,run}
 cp "$(command -v busybox)" "$root/bin/busybox"
-for m in drivers/hid/hid.ko drivers/hid/uhid.ko drivers/hid/hid-generic.ko \
-         drivers/input/ff-memless.ko drivers/hid/hid-wiimote.ko; do
-  cp "$modules/kernel/$m" "$root/lib/modules/"
-done
+copy_modules "$PWD/$kernel_package" "$root/lib/modules" hid hid uhid hid-generic
+copy_modules "$PWD/$kernel_package" "$root/lib/modules" wiimote ff-memless hid-wiimote
 cp "${programs[@]}" "$root/usr/bin/"
-cp "$PWD/udev/bin/udevadm" "$root/bin/udevadm"
+cp "$(udevadm_of)" "$root/bin/udevadm"
 cp "$sounds"/{on0,off0,swing2,strike2}.wav "$root/sounds/"
 cp "$source/udev/70-glowbrand.rules" "$root/etc/udev/rules.d/"
 cp "$here/init" "$root/init"

@@ -897,7 +897,7 @@ const WindowsBoot& BootWindows(bool kernelDriver) {
                                 << "/guest_windows.sh\nEXE=" << build
                                 << "/glowbrand.exe\nLINUX=" << GLOWBRAND_LINUX_PROGRAM
                                 << "\nREMOTE=" << GLOWBRAND_UHID_REMOTE << "\nUDEVADM=" << vm
-                                << "/cache/udev/bin/udevadm"
+                                << "/udevadm"
                                 << "\nPREFIX=" << prefix << "\nSOUNDS=" << GLOWBRAND_SOUNDS_DIR
                                 << "\nLOW_BITS=" << kLowBits << "\n";
     for (const auto& [name, kind, script] : WindowsScenarios(kernelDriver)) {
