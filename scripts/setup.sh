@@ -20,6 +20,7 @@ test_packages=(
   tmux                                 # plays the user at the keyboard in a test
   file                                 # CPack's DEB generator reads the binaries with it
   lintian man-db                       # the package's own checks; its man pages open by name
+  appstream                            # lintian validates the package's metainfo with it
   pulseaudio pulseaudio-utils          # tests only: a private sound server, parec
   pipewire pipewire-bin wireplumber pipewire-pulse  # tests only: a private PipeWire, pw-record
   dbus                                 # the session bus WirePlumber needs

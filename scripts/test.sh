@@ -68,7 +68,7 @@ check_package() {
   else
     local root=$scratch/root/usr file page said
     for file in games/glowbrand games/glowbrand-virtual games/glowbrand-doctor \
-                lib/udev/rules.d/70-glowbrand.rules \
+                lib/udev/rules.d/70-glowbrand.rules share/metainfo/org.example.glowbrand.metainfo.xml \
                 share/glowbrand/sounds/{on0,off0,swing2,strike2}.wav \
                 share/man/man6/{glowbrand,glowbrand-virtual,glowbrand-doctor}.6.gz \
                 share/doc/glowbrand/{copyright,changelog.gz}; do
