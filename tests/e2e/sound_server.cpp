@@ -1,6 +1,7 @@
 #include "sound_server.h"
 
 #include <fcntl.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -71,6 +72,14 @@ pid_t StartRecording(SoundServer server, const std::string& capture) {
             for (const auto& [name, value] : env) {
                 setenv(name.c_str(), value.c_str(), 1);
             }
+            // pw-record of PipeWire 0.3 (Debian 12) records on a realtime
+            // data thread of its own; 1.4's (Debian 13) on its main thread,
+            // at ordinary priority, where a busy machine makes it drop
+            // cycles. Realtime from the start, it keeps the pace on both
+            // (where this user may not have it, it records as it would).
+            sched_param realtime{};
+            realtime.sched_priority = 88;
+            sched_setscheduler(0, SCHED_FIFO, &realtime);
             execlp("pw-record", "pw-record", "-P", "{ stream.capture.sink=true }", "--target",
                    "glowbrand", "--format=s16", "--rate=48000", "--channels=2", latency.c_str(),
                    "-", nullptr);

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <mutex>
 #include <string>
@@ -213,6 +214,17 @@ void Release() {
     loop = nullptr;
 }
 
+// The realtime client's configuration: its data thread, which mixes, asks
+// the system for realtime priority, as a desktop's players do. PipeWire 1.4
+// (Debian 13) folded client-rt.conf into client.conf, and names the old one
+// on the console when asked for it.
+const char* RealtimeClientConfig() {
+    int major = 0;
+    int minor = 0;
+    std::sscanf(pw_get_library_version(), "%d.%d", &major, &minor);
+    return major > 1 || (major == 1 && minor >= 4) ? "client.conf" : "client-rt.conf";
+}
+
 }  // namespace
 
 bool OpenPipeWireOutput() {
@@ -228,10 +240,9 @@ bool OpenPipeWireOutput() {
     const auto deadline = Clock::now() + std::chrono::milliseconds(kServerOpenTimeoutMs);
     bool ready = false;
     pw_thread_loop_lock(loop);
-    // The realtime client's configuration: its data thread, which mixes,
-    // asks the system for realtime priority, as a desktop's players do.
-    context = pw_context_new(pw_thread_loop_get_loop(loop),
-                             pw_properties_new(PW_KEY_CONFIG_NAME, "client-rt.conf", nullptr), 0);
+    context =
+        pw_context_new(pw_thread_loop_get_loop(loop),
+                       pw_properties_new(PW_KEY_CONFIG_NAME, RealtimeClientConfig(), nullptr), 0);
     if (context != nullptr) {
         core = pw_context_connect(context, nullptr, 0);
     }
