@@ -26,8 +26,12 @@ restart_private_pulse() {
   launch_private_pulse
 }
 
+# A client that asks for a variable rate (wine 10's PulseAudio driver does)
+# is resampled even at the sink's own rate, and speex smooths its frames on
+# the way: the trivial resampler passes them through as they are, so what the
+# monitor records is what the client wrote.
 launch_private_pulse() {
-  pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no \
+  pulseaudio -n --daemonize=no --exit-idle-time=-1 --use-pid-file=no --resample-method=trivial \
     --log-level=debug --log-target="file:$pulse_log" \
     -L "module-native-protocol-unix auth-anonymous=1" \
     -L "module-null-sink sink_name=glowbrand rate=48000 channels=2" \
