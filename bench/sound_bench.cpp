@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/sound.h"
+#include "sound/sound.h"
 #include "sound/sound_bank.h"
 #include "wav_writer.h"
 

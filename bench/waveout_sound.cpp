@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/portable/sound_device.h"
-#include "platform/portable/sound_mixer.h"
+#include "sound/mixer.h"
+#include "sound/output/sound_device.h"
 
 namespace {
 

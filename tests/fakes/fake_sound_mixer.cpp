@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/portable/sound_device.h"
-#include "platform/portable/sound_mixer.h"
+#include "sound/mixer.h"
+#include "sound/output/sound_device.h"
 
 namespace {
 

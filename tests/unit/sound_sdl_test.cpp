@@ -17,8 +17,8 @@
 
 #include "config.h"
 #include "platform/sdl/sdl_lock.h"
-#include "platform/sound.h"
 #include "read_file.h"
+#include "sound/sound.h"
 #include "wav_images.h"
 #include "wav_writer.h"
 

@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fake_sound_mixer.h"
-#include "platform/portable/sound_device.h"
-#include "platform/windows/mix_format.h"
 #include "read_file.h"
+#include "sound/output/sound_device.h"
+#include "sound/output/wasapi/mix_format.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The PipeWire stream on libpipewire's thread loop. The stream is driven by
 // the graph: its process callback runs on the realtime data thread once a
 // cycle and fills the buffer that cycle plays.
-#include "platform/pipewire/pipewire_output.h"
+#include "sound/output/pipewire/pipewire_output.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
@@ -15,7 +15,7 @@
 #include <string>
 
 #include "config.h"
-#include "platform/portable/sound_mixer.h"
+#include "sound/mixer.h"
 
 namespace {
 

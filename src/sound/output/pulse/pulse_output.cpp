@@ -1,6 +1,6 @@
 // The PulseAudio stream on libpulse's asynchronous API: a threaded main loop
 // whose thread answers the server's requests for frames with MixSound.
-#include "platform/pulse/pulse_output.h"
+#include "sound/output/pulse/pulse_output.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -11,7 +11,7 @@
 #include <mutex>
 
 #include "config.h"
-#include "platform/portable/sound_mixer.h"
+#include "sound/mixer.h"
 
 namespace {
 

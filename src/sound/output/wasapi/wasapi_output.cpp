@@ -7,7 +7,7 @@
 // stops or prints.
 #include <windows.h>
 
-#include "platform/portable/sound_device.h"
+#include "sound/output/sound_device.h"
 // clang-format off: these need windows.h first
 #include <audioclient.h>
 #include <avrt.h>
@@ -19,9 +19,9 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/portable/sound_mixer.h"
-#include "platform/windows/mix_format.h"
-#include "platform/windows/stream_refill.h"
+#include "sound/mixer.h"
+#include "sound/output/wasapi/mix_format.h"
+#include "sound/output/wasapi/stream_refill.h"
 
 namespace {
 

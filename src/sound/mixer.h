@@ -1,6 +1,6 @@
 // The sound service's own part, the same on every system: the table of
 // prepared sounds, the worker that prepares them ahead, the play request and
-// the mixing. It implements platform/sound.h on top of a device
+// the mixing. It implements sound/sound.h on top of a device
 // (sound_device.h) and a decoder (wav_decoder.h) of the system's.
 #pragma once
 

@@ -12,7 +12,7 @@
 // on the way out: it is detached and runs only while there is something to
 // decode, what it shares with the caller is never torn down, and a decode
 // begun before a close is thrown away when it ends.
-#include "platform/portable/sound_mixer.h"
+#include "sound/mixer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,9 +26,9 @@
 #include <thread>
 
 #include "config.h"
-#include "platform/portable/sound_device.h"
-#include "platform/portable/wav_decoder.h"
-#include "platform/sound.h"
+#include "sound/output/sound_device.h"
+#include "sound/sound.h"
+#include "sound/wav/wav_decoder.h"
 
 namespace {
 

@@ -1,18 +1,17 @@
 // The sound device on SDL2 audio: SDL's audio thread pulls the mixer's
 // frames in buffers of one period, stereo 16-bit at the output rate; SDL
 // converts for the hardware behind it.
-#include "platform/portable/sound_device.h"
-
 #include <SDL.h>
 
 #include <cstring>
 
 #include "config.h"
-#include "platform/pipewire/pipewire_output.h"
-#include "platform/portable/sound_mixer.h"
-#include "platform/pulse/pulse_output.h"
 #include "platform/sdl/host.h"
 #include "platform/sdl/sdl_lock.h"
+#include "sound/mixer.h"
+#include "sound/output/pipewire/pipewire_output.h"
+#include "sound/output/pulse/pulse_output.h"
+#include "sound/output/sound_device.h"
 
 namespace {
 

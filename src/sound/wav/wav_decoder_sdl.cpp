@@ -1,8 +1,6 @@
 // WAV decoding on SDL: the portable parser walks the chunks and converts PCM
-// and float itself (platform/portable/wav_parse.h), as on every system; the
+// and float itself (sound/wav/wav_parse.h), as on every system; the
 // compressed encodings (MS and IMA ADPCM, A-law, mu-law) go to SDL2's loader.
-#include "platform/portable/wav_decoder.h"
-
 #include <SDL.h>
 
 #include <algorithm>
@@ -10,7 +8,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/portable/wav_parse.h"
+#include "sound/wav/wav_decoder.h"
+#include "sound/wav/wav_parse.h"
 
 namespace {
 

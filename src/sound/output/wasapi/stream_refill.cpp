@@ -1,4 +1,4 @@
-#include "platform/windows/stream_refill.h"
+#include "sound/output/wasapi/stream_refill.h"
 
 #include "config.h"
 
