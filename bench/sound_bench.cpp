@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "config.h"
+#include "sound/output/sdl/sdl_output.h"
 #include "sound/sound.h"
 #include "sound/sound_bank.h"
 #include "wav_writer.h"

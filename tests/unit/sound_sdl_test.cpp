@@ -18,6 +18,7 @@
 #include "config.h"
 #include "platform/sdl/sdl_lock.h"
 #include "read_file.h"
+#include "sound/output/sdl/sdl_output.h"
 #include "sound/sound.h"
 #include "wav_images.h"
 #include "wav_writer.h"

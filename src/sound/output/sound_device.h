@@ -1,40 +1,38 @@
-// The audio output beneath the sound mixer: each system implements it
-// (sdl/sound_device.cpp, with pulse/pulse_output.cpp beneath it on Linux;
-// windows/sound_wasapi.cpp). The device pulls its
-// frames from MixSound (portable/sound_mixer.h) on a thread of its own.
+// The sound device beneath the mixer: the first output of the system's
+// table (output.h) that opens, pulling the mixer's frames on a thread of its
+// own. The mixer is the only one to open it; the doctor describes it.
 #pragma once
 
-#include <cstdint>
-#include <string>
+#include "sound/output/output.h"
 
-// Opens the system's default output and starts pulling frames. Returns false
-// only when sound cannot be played at all; where there is merely no device
-// yet, the service may return true and stay silent until one appears. Safe to
-// call again once open (does nothing then).
-bool OpenSoundDevice();
+// Opens the first output of the table that opens, pulling from `pull`.
+// False only when none opens, which the table's last row prevents while the
+// system can start a thread. Safe to call again once open (does nothing then).
+bool OpenSoundDevice(const MixerPull& pull);
 
-// Stops pulling frames and closes the output. Safe to call when not open.
+// Closes the output that opened. Safe to call when none is open.
 void CloseSoundDevice();
 
-// Held around every change to what MixSound reads; the device's thread holds
-// it around each call of MixSound. Brief: the device waits for it.
-void LockSoundDevice();
-void UnlockSoundDevice();
+// Holds the lock of the output that opened last (open or closed since) for a
+// scope: around every change to what the pull reads. Before any output
+// opened there is nobody to hold off, and it holds nothing. Whatever opens
+// or closes meanwhile, it lets go of what it took.
+class SoundDeviceLock {
+public:
+    SoundDeviceLock();
+    ~SoundDeviceLock();
+    SoundDeviceLock(const SoundDeviceLock&) = delete;
+    SoundDeviceLock& operator=(const SoundDeviceLock&) = delete;
 
-// Called after each new play, under no device lock: a device that queues
-// far ahead of what is heard lets the new sound jump that queue. The rest do
-// nothing. Brief.
-void SkipSoundDeviceQueue();
-
-// What DescribeSoundDevice found: the driver or device the output goes
-// through, its rate and period, and whether it is one that plays nowhere.
-struct SoundDeviceFacts {
-    std::string driver;
-    int32_t rate = 0;          // frames per second
-    int32_t periodFrames = 0;  // frames pulled at a time
-    bool silent = false;       // only a stand-in opened: the program plays on silently
+private:
+    const SoundOutput* held_;
 };
 
-// Opens the output as OpenSoundDevice would, notes what it got and closes it
-// again; not while the device is open. False when no output opens at all.
+// Called after each new play, under no lock: the open output's queue, if it
+// has one worth skipping, is skipped. Brief.
+void SkipSoundDeviceQueue();
+
+// Describes the output that would open (the first of the table that
+// describes itself), pulling silence, and leaves it closed; not while the
+// device is open. False when no output opens at all.
 bool DescribeSoundDevice(SoundDeviceFacts& facts);

@@ -1,7 +1,5 @@
 #include "sound/output/wasapi/stream_refill.h"
 
-#include "config.h"
-
 RefillAction ChooseRefill(const WakeSeen& seen, bool& quirkSeen) {
     const bool dry = seen.late || seen.drained;
     quirkSeen = quirkSeen || dry;
