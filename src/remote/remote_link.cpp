@@ -69,11 +69,6 @@ std::atomic<bool> rumbleStopped{false};
 bool returnAnswered = false;
 int64_t returnedAt = 0;
 
-double MsSince(int64_t counter) {
-    return static_cast<double>(ReadCounter() - counter) * 1000.0 /
-           static_cast<double>(CounterFrequency());
-}
-
 // The output reports this link sends.
 bool SentByTheLink(uint8_t id) {
     return id == kReportLeds || id == kReportMode || id == kReportRumble;
