@@ -182,6 +182,10 @@ int32_t SetRumble(uint8_t on) {
     return Send(RumbleReport(rumbleOn));
 }
 
+int32_t RequestStatus() {
+    return Send(StatusRequestReport(Wanted()));
+}
+
 void DecodeReport(const uint8_t* report, int32_t length) {
     if (length < 1) {
         return;
