@@ -60,24 +60,12 @@ constexpr int32_t kReopenIntervalMs = 500;
 // A read waits in slices of this length, so that a cancel is seen promptly
 // and a waiting write goes out within one slice.
 constexpr int32_t kHidReadSliceMs = 10;
-// Reports drained per read at most, so that a flooding device cannot keep a
-// read from returning.
-constexpr int kHidMaxDrain = 1024;
 // Status reports and answers a read holds back for the reads after it, at
 // most; beyond that only the latest are kept. An answer comes seldom (a
 // desktop's driver asks every few seconds), so a few hold a busy moment's.
 constexpr int32_t kHidHeldAnswers = 8;
 // Devices open at a time; the program opens one.
 constexpr int32_t kHidMaxHandles = 8;
-// Reports Windows queues for the remote: its own default, a third of a
-// second of data. A short queue loses a status report or another writer's
-// answer behind the data that follows it before the program reads (wine
-// keeps one report fewer than asked), and draining a longer one costs
-// little: only the newest data is kept.
-constexpr int32_t kWindowsInputBuffers = 32;
-// A Windows write not out by then counts as failed: a vanished remote must
-// not hold the program's loop.
-constexpr int32_t kWindowsWriteBoundMs = 1000;
 
 // Windows ends a program whose console was closed (or whose user logs off)
 // as soon as its console handler returns; the handler holds it this long for
