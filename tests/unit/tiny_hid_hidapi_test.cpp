@@ -103,8 +103,6 @@ TEST_F(HidapiLibraryTest, AnInterruptedReadIsNotAVanishedRemote) {
     EXPECT_EQ(device_core::Write(handle, {0x13, 0x00}), 2);
 }
 
-namespace {
-
 // The read core over hidapi: reports come as long as they came.
 struct HidapiStack {
     static void Reset() {
@@ -140,8 +138,6 @@ struct HidapiStack {
     }
 };
 
-}  // namespace
-
 namespace device_core {
-INSTANTIATE_TYPED_TEST_SUITE_P(Hidapi, DeviceCore, HidapiStack);
+INSTANTIATE_TYPED_TEST_SUITE_P(DeviceCoreOnHidapi, DeviceCore, HidapiStack);
 }  // namespace device_core

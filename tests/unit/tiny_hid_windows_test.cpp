@@ -154,8 +154,6 @@ TEST_F(WindowsHidTest, WritesFindTheWayTheStackTakesThemAndKeepIt) {
     EXPECT_EQ(fakeHidWrites.back().way, "set");
 }
 
-namespace {
-
 // The read core over Windows' HID stack in memory.
 struct Win32Stack {
     static void Reset() {
@@ -192,8 +190,6 @@ struct Win32Stack {
     }
 };
 
-}  // namespace
-
 namespace device_core {
-INSTANTIATE_TYPED_TEST_SUITE_P(Win32, DeviceCore, Win32Stack);
+INSTANTIATE_TYPED_TEST_SUITE_P(DeviceCoreOnWin32, DeviceCore, Win32Stack);
 }  // namespace device_core
