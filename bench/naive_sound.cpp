@@ -7,7 +7,7 @@
 #include <climits>
 
 #include "config.h"
-#include "platform/sound.h"
+#include "sound/sound.h"
 
 namespace {
 

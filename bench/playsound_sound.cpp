@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/sound.h"
+#include "sound/sound.h"
 #include "wav_sizes.h"
 
 namespace {

@@ -42,6 +42,8 @@
 
 #include "config.h"
 #include "session.h"
+#include "sound/output/pulse/pulse_output.h"
+#include "sound/output/sdl/sdl_output.h"
 #include "sound_server.h"
 #include "tones.h"
 

@@ -19,7 +19,8 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/sound.h"
+#include "sound/output/sdl/sdl_output.h"
+#include "sound/sound.h"
 #include "sound/sound_bank.h"
 #include "wav_writer.h"
 

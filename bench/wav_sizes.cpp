@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "platform/portable/wav_parse.h"
+#include "sound/wav/wav_parse.h"
 
 namespace {
 

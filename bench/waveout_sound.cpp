@@ -1,6 +1,6 @@
 // The older way to stream sound on Windows, for comparison only: the same
-// mixer and decoder as the program's, under a waveOut device fed 10 ms
-// buffers, in place of the program's own device. Linked into
+// mixer and decoder as the program's, under a waveOut output fed 10 ms
+// buffers, in a table of its own in place of the program's. Linked into
 // glowbrand-scripted-waveout.exe.
 #include <windows.h>
 // clang-format off: mmsystem needs windows.h first
@@ -13,8 +13,7 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/portable/sound_device.h"
-#include "platform/portable/sound_mixer.h"
+#include "sound/output/output.h"
 
 namespace {
 
@@ -29,10 +28,11 @@ WAVEHDR headers[kBuffers];
 std::thread feeder;
 std::atomic<bool> stopping{false};
 std::mutex mixing;
+MixerPull pulling;  // set before the first buffer is filled
 
 void Fill(WAVEHDR& header) {
     mixing.lock();
-    MixSound(reinterpret_cast<int16_t*>(header.lpData), kBufferFrames, kOutputRate);
+    pulling.mix(reinterpret_cast<int16_t*>(header.lpData), kBufferFrames, kOutputRate);
     mixing.unlock();
     waveOutWrite(device, &header, sizeof header);
 }
@@ -49,12 +49,11 @@ void Feed() {
     }
 }
 
-}  // namespace
-
-bool OpenSoundDevice() {
+bool OpenWaveOut(const MixerPull& pull) {
     if (device != nullptr) {
         return true;
     }
+    pulling = pull;
     WAVEFORMATEX format{};
     format.wFormatTag = WAVE_FORMAT_PCM;
     format.nChannels = kOutputChannels;
@@ -82,7 +81,7 @@ bool OpenSoundDevice() {
     return true;
 }
 
-void CloseSoundDevice() {
+void CloseWaveOut() {
     if (device == nullptr) {
         return;
     }
@@ -99,13 +98,22 @@ void CloseSoundDevice() {
     bufferDone = nullptr;
 }
 
-// Each buffer is a period long: there is no queue worth skipping.
-void SkipSoundDeviceQueue() {}
-
-void LockSoundDevice() {
+void LockWaveOut() {
     mixing.lock();
 }
 
-void UnlockSoundDevice() {
+void UnlockWaveOut() {
     mixing.unlock();
 }
+
+bool DescribeWaveOut(const MixerPull&, SoundDeviceFacts&) {
+    return false;  // only the program plays through it; the doctor never does
+}
+
+}  // namespace
+
+// Each buffer is a period long: there is no queue worth skipping.
+const SoundOutput kSoundOutputs[] = {
+    {"waveOut", OpenWaveOut, CloseWaveOut, LockWaveOut, UnlockWaveOut, nullptr, DescribeWaveOut},
+};
+const size_t kSoundOutputCount = 1;

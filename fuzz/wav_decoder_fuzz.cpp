@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/portable/wav_parse.h"
+#include "sound/wav/wav_parse.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "config.h"
-#include "platform/sound.h"
+#include "sound/sound.h"
 #include "sound/sound_bank.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {

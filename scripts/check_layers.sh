@@ -3,7 +3,9 @@
 #   shell, doctor -> blade -> remote, sound -> core, platform, hid
 # with config.h open to all, and on the bottom floor core and hid standing on
 # platform. Prints every include that breaks the order and fails if any does;
-# then lets tsort look for a loop among the folders all the same.
+# then lets tsort look for a loop among the folders all the same. Last, all
+# of sound stays in sound/: no file of the platform layer includes a sound
+# library's header or calls one.
 set -uo pipefail
 cd "$(dirname "$0")/../src"
 
@@ -40,5 +42,18 @@ if ! echo -n "$edges" | tsort >/dev/null 2>&1; then
   echo -n "$edges" | tsort 2>&1 >/dev/null
   bad=1
 fi
-[ "$bad" -eq 0 ] && echo "src/ folders form floors, no include loop"
+# SDL's audio and WAV loader, libpulse, libpipewire and SPA, ALSA, WASAPI
+# and the endpoints beneath it, the multimedia scheduler, the Audio
+# Compression Manager, waveOut and PlaySound.
+sound_headers='<(pulse|pipewire|spa|alsa)/|<(SDL_audio|audioclient|mmdeviceapi|avrt|msacm|mmsystem|dsound)\.h>'
+sound_calls='\bSDL_[A-Za-z]*(Audio|WAV)[A-Za-z]*\b|\b(pa|pw|spa|snd)_[a-z_]+\(|libasound|\b(IAudio[A-Za-z]*|IMMDevice[A-Za-z]*|MMDeviceEnumerator|Av[A-Za-z]*MmThread[A-Za-z]*|acm[A-Z][A-Za-z]*|waveOut[A-Za-z]*|PlaySound[AW]?)\b'
+# The first such line of each file.
+while IFS= read -r hit; do
+  echo "$hit: the platform layer holds no sound; sound lives in src/sound/"
+  bad=1
+done < <({ grep -rnE "^#include ($sound_headers)|^#include \"sound/" --include='*.h' --include='*.cpp' platform
+           grep -rnE "$sound_calls" --include='*.h' --include='*.cpp' platform; } |
+         cut -d: -f1,2 | sort -t: -k1,1 -k2,2n | sort -t: -k1,1 -u)
+
+[ "$bad" -eq 0 ] && echo "src/ folders form floors, no include loop, no sound in the platform layer"
 exit "$bad"

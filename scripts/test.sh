@@ -179,7 +179,7 @@ check_windows_sound() {
     return
   fi
   out=$(GLOWBRAND_WINE_SCRIPTED=$PWD/$dir/glowbrand-scripted-wine.sh build/tests/program_e2e_test \
-        --gtest_filter='SoundEndToEnd.UnderWine*' </dev/null 2>&1)
+        --gtest_filter='SoundEndToEnd*UnderWine*' </dev/null 2>&1)
   stop_private_pulse
   echo "$out" | grep -v -E '^(Running main|Note: Google Test filter|\[-+\]|\[=+\])'
   if echo "$out" | grep -q '^\[  PASSED  \] 1 test'; then

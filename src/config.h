@@ -60,24 +60,12 @@ constexpr int32_t kReopenIntervalMs = 500;
 // A read waits in slices of this length, so that a cancel is seen promptly
 // and a waiting write goes out within one slice.
 constexpr int32_t kHidReadSliceMs = 10;
-// Reports drained per read at most, so that a flooding device cannot keep a
-// read from returning.
-constexpr int kHidMaxDrain = 1024;
 // Status reports and answers a read holds back for the reads after it, at
 // most; beyond that only the latest are kept. An answer comes seldom (a
 // desktop's driver asks every few seconds), so a few hold a busy moment's.
 constexpr int32_t kHidHeldAnswers = 8;
 // Devices open at a time; the program opens one.
 constexpr int32_t kHidMaxHandles = 8;
-// Reports Windows queues for the remote: its own default, a third of a
-// second of data. A short queue loses a status report or another writer's
-// answer behind the data that follows it before the program reads (wine
-// keeps one report fewer than asked), and draining a longer one costs
-// little: only the newest data is kept.
-constexpr int32_t kWindowsInputBuffers = 32;
-// A Windows write not out by then counts as failed: a vanished remote must
-// not hold the program's loop.
-constexpr int32_t kWindowsWriteBoundMs = 1000;
 
 // Windows ends a program whose console was closed (or whose user logs off)
 // as soon as its console handler returns; the handler holds it this long for
@@ -113,33 +101,19 @@ constexpr int32_t kDoctorLiveRedrawMs = 50;
 // Devices of each product the doctor describes at most.
 constexpr int32_t kDoctorMaxRemotes = 8;
 
-// The audio device: SDL converts from this format to whatever the hardware
-// wants. A new sound waits at most one period for the buffer being played;
-// SDL's default (about 46 ms) is audibly late for a swing.
+// What the mixer hands every output on Linux: the output converts from this
+// format to whatever the hardware wants (Windows plays the device's own).
+// Each output's period is beside its code (src/sound/output/): a new sound
+// waits at most about one period for the buffer being played; SDL's default
+// (about 46 ms) is audibly late for a swing.
 constexpr int32_t kOutputRate = 48'000;
 constexpr int32_t kOutputChannels = 2;
-// The shortest period that held up as well as 10 ms did with both processors
-// busy, and a whole number of ms for SDL's sleeping drivers (docs/performance.md).
-constexpr int32_t kOutputBufferFrames = 192;
-// SDL has PulseAudio buffer just one period, and 4 ms underran there even at
-// the machine's own load; 480 frames held (docs/performance.md).
-constexpr int32_t kPulseAudioBufferFrames = 480;
-// Where PipeWire serves, the program's own stream plays (platform/pipewire)
+// Where PipeWire serves, the program's own stream plays (sound/output/pipewire)
 // and asks for this quantum, which the whole graph then runs at (the
 // shortest any client asks for, rounded down to a power of two). A sound is
 // mixed in the cycle that asks for it and heard about two cycles later; SDL's
 // PipeWire driver, if a user picks it, gets the same period.
 constexpr int32_t kPipeWireBufferFrames = 128;
-// Where the server is PulseAudio itself the program's own stream plays
-// (platform/pulse). The server keeps this many frames queued ahead of its
-// sink, so the stream survives a client that wakes late; a new sound is
-// written over the queue, all but two refills of it, so it does not wait
-// behind it ...
-constexpr int32_t kPulseQueueFrames = 1920;
-// ... and the sink buffers one refill (2 ms) ahead of what is heard, asking
-// for more each time this many have played. The stream starts once this much
-// is queued, at once: the first sound is as prompt as the rest.
-constexpr int32_t kPulseRefillFrames = 96;
 // A sound server (PipeWire, PulseAudio) that does not answer within this
 // long is passed over.
 constexpr int32_t kServerOpenTimeoutMs = 1000;
@@ -155,34 +129,3 @@ constexpr int32_t kMaxPreparedImages = 16;
 // The default alert tone, played for an image that cannot be played.
 constexpr int32_t kAlertToneHz = 880;
 constexpr int32_t kAlertToneMs = 150;
-
-// The Windows sound device (WASAPI, shared mode, one event per period).
-// Where the engine's own minimum period cannot be asked for (before Windows
-// 10, and under wine 8, whose IAudioClient3 answers E_NOTIMPL), the stream
-// asks for this period.
-constexpr int32_t kWasapiFallbackPeriodMs = 10;
-// Frames queued ahead of the engine, in periods, at most (the buffer may be
-// shorter): with the restarts below, two held up under wine as well as three
-// did, a period sooner (docs/performance.md).
-constexpr int32_t kWasapiPeriodsAhead = 2;
-// A sound server that ran dry may leave all later sound late for good: wine's
-// PulseAudio driver pads the gap with silence and holds back what the server
-// would not take, up to twice its buffer (60 ms), unseen in the padding. So
-// while nothing but quiet is queued the device drops its queue and starts
-// again, when its thread wakes this long after its last period (half a
-// period late: the server may have run dry) ...
-constexpr int32_t kWasapiLateWakeMs = 15;
-// ... and after each stretch of this long a quiet, so that a backlog built up
-// unseen is gone before the next sound: only on a stream that has once run
-// late or dry, as only such a one builds a backlog (stream_refill.h).
-constexpr int32_t kWasapiQuietRestartMs = 250;
-// With no default device, or after the device failed, the service tries to
-// open one again this often (a new default device wakes it at once; wine 8
-// tells of none, so there this is how a returning sound server is found).
-constexpr int32_t kWasapiRetryMs = 500;
-// A stream that has not asked for frames for this long is taken for lost and
-// opened again (a sound server gone away need not say so).
-constexpr int32_t kWasapiStallMs = 1000;
-// Closing waits at most this long for the device's thread; one still busy
-// in the system then ends on its own, and a program ending need not wait.
-constexpr int32_t kWasapiCloseWaitMs = 500;

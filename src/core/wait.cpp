@@ -15,13 +15,17 @@ std::thread::id endThread;
 }  // namespace
 
 void WaitMs(int32_t ms) {
-    const double frequency = static_cast<double>(CounterFrequency());
-    const int64_t start = ReadCounter();
+    WaitMsSince(ReadCounter(), ms, nullptr);
+}
+
+void WaitMsSince(int64_t start, int32_t ms, void (*eachTurn)()) {
     for (;;) {
         EndIfRequested();
-        const double elapsed = static_cast<double>(ReadCounter() - start) / frequency * 1000.0;
-        if (ms < elapsed) {
+        if (ms < MsSince(start)) {
             return;
+        }
+        if (eachTurn != nullptr) {
+            eachTurn();
         }
         OfferProcessor();
     }

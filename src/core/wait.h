@@ -11,6 +11,11 @@
 // cost of a busy processor.
 void WaitMs(int32_t ms);
 
+// The same spin, timed from `start` (an earlier ReadCounter()), calling
+// `eachTurn` on every turn but the last: for a step that must be kept up
+// while it lasts.
+void WaitMsSince(int64_t start, int32_t ms, void (*eachTurn)());
+
 // A request to end the program, made from outside (a signal on Linux) and
 // carried out by the main thread at its next wait or read, where no write of
 // its own is under way.

@@ -75,10 +75,7 @@ void Pause(int32_t ms) {
 bool AskStatus(ReportPump& pump, Received& status) {
     size_t cursor = 0;
     pump.Since(cursor);
-    uint8_t request[TINY_HID_BUFFER_SIZE] = {kReportStatusRequest, 0x00};
-    uint32_t count = 0;
-    return WriteReport(hidHandle, request, &count) > 0 &&
-           pump.WaitFor(kReportStatus, kDoctorStatusWaitMs, cursor, status);
+    return RequestStatus() > 0 && pump.WaitFor(kReportStatus, kDoctorStatusWaitMs, cursor, status);
 }
 
 }  // namespace

@@ -6,10 +6,10 @@
 #include "config.h"
 #include "doctor/advice.h"
 #include "platform/file.h"
-#include "platform/portable/sound_device.h"
-#include "platform/portable/wav_decoder.h"
-#include "platform/portable/wav_parse.h"
+#include "sound/output/sound_device.h"
 #include "sound/sound_bank.h"
+#include "sound/wav/wav_decoder.h"
+#include "sound/wav/wav_parse.h"
 
 namespace {
 

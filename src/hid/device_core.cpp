@@ -26,6 +26,10 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
+// Reports drained per read at most, so that a flooding device cannot keep a
+// read from returning.
+constexpr int kHidMaxDrain = 1024;
+
 struct Report {
     int32_t length = 0;  // 0: none
     uint8_t bytes[TINY_HID_BUFFER_SIZE];

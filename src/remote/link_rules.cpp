@@ -36,6 +36,10 @@ LinkReport RumbleReport(bool on) {
     return {kReportRumble, on ? kRumbleBit : uint8_t{0}};
 }
 
+LinkReport StatusRequestReport(const LinkWanted& wanted) {
+    return {kReportStatusRequest, RumbleBit(wanted)};
+}
+
 std::vector<LinkReport> ReportsDue(const LinkWanted& wanted, const LinkObserved& observed) {
     if (observed.returned) {
         LinkWanted stopped = wanted;

@@ -40,3 +40,5 @@ std::vector<LinkReport> ReportsDue(const LinkWanted& wanted, const LinkObserved&
 LinkReport ModeReport(const LinkWanted& wanted);
 LinkReport LedsReport(const LinkWanted& wanted);
 LinkReport RumbleReport(bool on);
+// A request for a status report, which the remote answers with 0x20.
+LinkReport StatusRequestReport(const LinkWanted& wanted);

@@ -69,11 +69,6 @@ std::atomic<bool> rumbleStopped{false};
 bool returnAnswered = false;
 int64_t returnedAt = 0;
 
-double MsSince(int64_t counter) {
-    return static_cast<double>(ReadCounter() - counter) * 1000.0 /
-           static_cast<double>(CounterFrequency());
-}
-
 // The output reports this link sends.
 bool SentByTheLink(uint8_t id) {
     return id == kReportLeds || id == kReportMode || id == kReportRumble;
@@ -185,6 +180,10 @@ int32_t SetReportMode(uint8_t flags, uint8_t mode) {
 int32_t SetRumble(uint8_t on) {
     rumbleOn = on != 0;
     return Send(RumbleReport(rumbleOn));
+}
+
+int32_t RequestStatus() {
+    return Send(StatusRequestReport(Wanted()));
 }
 
 void DecodeReport(const uint8_t* report, int32_t length) {

@@ -52,6 +52,10 @@ int32_t SetReportMode(uint8_t flags, uint8_t mode);
 // Returns the library's write result.
 int32_t SetRumble(uint8_t on);
 
+// Asks the remote for a status report, with the rumble as last set. The
+// status report that answers has the mode sent again, as any does.
+int32_t RequestStatus();
+
 // Waits for one input report and decodes it into remoteState, reading on
 // past status reports and answers to the data behind them; a read that
 // delivers nothing changes nothing. On the thread that opened the link it

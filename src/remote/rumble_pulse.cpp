@@ -27,11 +27,7 @@ void PulseRumble(int32_t ms) {
     SetRumble(1);
     const int64_t start = ReadCounter();
     const bool watching = StartReader(WatchLoop);
-    const double frequency = static_cast<double>(CounterFrequency());
-    while (static_cast<double>(ReadCounter() - start) / frequency * 1000.0 <= ms) {
-        EndIfRequested();
-        KeepRumble();
-    }
+    WaitMsSince(start, ms, KeepRumble);
     SetRumble(0);
     readerRun.store(false, std::memory_order_relaxed);
     if (watching) {

@@ -1,7 +1,7 @@
 #include "sound/sound_bank.h"
 
 #include "platform/file.h"
-#include "platform/sound.h"
+#include "sound/sound.h"
 
 uint8_t soundSlots[kSoundCount][kSoundSlotSize];
 size_t soundLengths[kSoundCount];

@@ -1,23 +1,11 @@
 // The whole program against a scripted remote, as a user would run it.
 #include <gtest/gtest.h>
 
+#include "banner.h"
 #include "expectations.h"
 #include "session.h"
 
 namespace {
-
-const char* const kBanner =
-    "###########################################\n"
-    "#                                         #\n"
-    "#   Glowbrand Test version 0.1            #\n"
-    "#                  build 2006.12.8        #\n"
-    "#                                         #\n"
-    "###########################################\n"
-    "\n"
-    "Usage:\n"
-    "   A    button  ... Vorna On/Off\n"
-    "   Home button  ... Quit\n"
-    "\n";
 
 // A remote at rest, reporting every 10 ms as a real one does. Start-up (the
 // probe window and the flash) takes about 300 ms, longer under sanitizers, so

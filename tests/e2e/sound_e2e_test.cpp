@@ -13,11 +13,16 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <ostream>
 #include <sstream>
+#include <string>
 #include <thread>
 
 #include "config.h"
 #include "session.h"
+#include "sound/output/pulse/pulse_output.h"
+#include "sound/output/sdl/sdl_output.h"
+#include "sound/output/wasapi/wasapi_output.h"
 #include "sound_server.h"
 #include "tones.h"
 
@@ -478,10 +483,12 @@ void HearFourTonesThrough(SoundServer server, Listening how) {
 
 }  // namespace
 
+namespace {
+
 // Where PulseAudio itself serves, the program plays through its own stream
 // (no SDL_AUDIODRIVER), A pressed as soon as a player could once the banner
 // shows: the first sound is as prompt as the rest.
-TEST(SoundEndToEnd, ThroughAPulseAudioServerEachSoundStartsPromptlyAndCutsOffTheLast) {
+Listening ThroughPulseAudio() {
     Listening pulse;
     pulse.slackMs = kPulseStreamMs;
     pulse.leadMs = 2 * kPulseRefillFrames * 1000.0 / kRate;
@@ -489,14 +496,14 @@ TEST(SoundEndToEnd, ThroughAPulseAudioServerEachSoundStartsPromptlyAndCutsOffThe
     pulse.script = kFourTonesRightAway;
     pulse.firstPressMs = 350;
     pulse.lastPressMs = 3850;
-    HearFourTonesThrough(SoundServer::PulseAudio, pulse);
+    return pulse;
 }
 
 // Through PipeWire the program picks its own PipeWire stream by itself (no
 // SDL_AUDIODRIVER): through pipewire-pulse, as SDL would choose, the sounds
 // come about 20 ms later and miss the bound. A is pressed as soon as a player
 // could once the banner shows: the first sound is as prompt as the rest.
-TEST(SoundEndToEnd, ThroughAPipeWireServerEachSoundStartsPromptlyAndCutsOffTheLast) {
+Listening ThroughPipeWire() {
     Listening pipewire;
     pipewire.slackMs = PipeWireSlackMs;
     // The graph runs at the program's period, the recorder's cycle.
@@ -504,8 +511,71 @@ TEST(SoundEndToEnd, ThroughAPipeWireServerEachSoundStartsPromptlyAndCutsOffTheLa
     pipewire.script = kFourTonesRightAway;
     pipewire.firstPressMs = 350;
     pipewire.lastPressMs = 3850;
-    HearFourTonesThrough(SoundServer::PipeWire, pipewire);
+    return pipewire;
 }
+
+// The Windows build under wine, whose PulseAudio driver plays to the same
+// server: the test command names a script that runs its glowbrand-scripted
+// there (the Windows build's glowbrand-scripted-wine.sh) in
+// GLOWBRAND_WINE_SCRIPTED; without one the case is skipped.
+Listening UnderWineThroughPulseAudio() {
+    Listening wine;
+    const char* program = std::getenv("GLOWBRAND_WINE_SCRIPTED");
+    wine.program = program != nullptr ? program : "";
+    wine.framesAsMixed = false;
+    // A new sound restarts the stream with itself at the head of the queue:
+    // left are the restart's calls to the server, and the sink's buffer and
+    // the recording's fragment (2 ms each). Behind the two queued periods it
+    // would come up to 20 ms later. The sink mixes it into frames it had
+    // rendered ahead, up to the recording's 2 ms.
+    wine.slackMs = kWasapiFallbackPeriodMs;
+    wine.leadMs = 2.0;
+    wine.iterationAllowed = false;
+    // Wine's PulseAudio driver pads a server that ran dry with silence, up to
+    // its buffer of three periods, ahead of the next frames.
+    wine.lateAfterUnderrunMs = 3 * kWasapiFallbackPeriodMs;
+    // A as soon as a player could press it: wine's stream, opened at
+    // start-up, plays the first sound as promptly as the rest.
+    wine.script = kFourTonesRightAway;
+    wine.firstPressMs = 350;
+    wine.lastPressMs = 3850;
+    return wine;
+}
+
+struct ServerPath {
+    const char* name;
+    SoundServer server;
+    Listening (*how)();
+    bool underWine;
+};
+
+const ServerPath kServerPaths[] = {
+    {"PulseAudio", SoundServer::PulseAudio, ThroughPulseAudio, false},
+    {"PipeWire", SoundServer::PipeWire, ThroughPipeWire, false},
+    {"UnderWineThroughPulseAudio", SoundServer::PulseAudio, UnderWineThroughPulseAudio, true},
+};
+
+void PrintTo(const ServerPath& path, std::ostream* out) {
+    *out << path.name;
+}
+
+class SoundThroughAServer : public ::testing::TestWithParam<ServerPath> {};
+
+}  // namespace
+
+TEST_P(SoundThroughAServer, EachSoundStartsPromptlyAndCutsOffTheLast) {
+    const ServerPath& path = GetParam();
+    const Listening how = path.how();
+    if (path.underWine && how.program.empty()) {
+        GTEST_SKIP() << "no Windows program under wine given in GLOWBRAND_WINE_SCRIPTED";
+    }
+    HearFourTonesThrough(path.server, how);
+}
+
+INSTANTIATE_TEST_SUITE_P(SoundEndToEnd, SoundThroughAServer, ::testing::ValuesIn(kServerPaths),
+                         [](const ::testing::TestParamInfo<ServerPath>& info) {
+                             return std::string(info.param.name);
+                         });
 
 // Where PipeWire serves, a driver the user names still wins: here the disk
 // driver, whose file would stay empty had the program taken PipeWire's.
@@ -530,37 +600,6 @@ TEST(SoundEndToEnd, ThroughAPipeWireServerTheUsersOwnDriverStillWins) {
     std::filesystem::remove_all(scratch);
     ASSERT_EQ(s.status, 0) << s.err;
     EXPECT_GT(bytes, 48'000u) << "the disk driver played nothing";
-}
-
-// The Windows build under wine, whose PulseAudio driver plays to the same
-// server: the test command names a script that runs its glowbrand-scripted
-// there (the Windows build's glowbrand-scripted-wine.sh) in
-// GLOWBRAND_WINE_SCRIPTED; without one this is skipped.
-TEST(SoundEndToEnd, UnderWineThroughAPulseAudioServerEachSoundStartsPromptlyAndCutsOffTheLast) {
-    const char* program = std::getenv("GLOWBRAND_WINE_SCRIPTED");
-    if (program == nullptr || program[0] == '\0') {
-        GTEST_SKIP() << "no Windows program under wine given in GLOWBRAND_WINE_SCRIPTED";
-    }
-    Listening wine;
-    wine.program = program;
-    wine.framesAsMixed = false;
-    // A new sound restarts the stream with itself at the head of the queue:
-    // left are the restart's calls to the server, and the sink's buffer and
-    // the recording's fragment (2 ms each). Behind the two queued periods it
-    // would come up to 20 ms later. The sink mixes it into frames it had
-    // rendered ahead, up to the recording's 2 ms.
-    wine.slackMs = kWasapiFallbackPeriodMs;
-    wine.leadMs = 2.0;
-    wine.iterationAllowed = false;
-    // Wine's PulseAudio driver pads a server that ran dry with silence, up to
-    // its buffer of three periods, ahead of the next frames.
-    wine.lateAfterUnderrunMs = 3 * kWasapiFallbackPeriodMs;
-    // A as soon as a player could press it: wine's stream, opened at
-    // start-up, plays the first sound as promptly as the rest.
-    wine.script = kFourTonesRightAway;
-    wine.firstPressMs = 350;
-    wine.lastPressMs = 3850;
-    HearFourTonesThrough(SoundServer::PulseAudio, wine);
 }
 
 namespace {

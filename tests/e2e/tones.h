@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "config.h"
+#include "sound/output/sdl/sdl_output.h"
 
 // Frames a block: the device's period, what a tone is judged over.
 constexpr int kToneBlock = kOutputBufferFrames;

@@ -12,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "banner.h"
 #include "read_file.h"
 
 namespace {
@@ -20,20 +21,15 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-const std::vector<std::string> kScreenTop = {
-    "Keys: a = A, h = Home, s = swing, l = long swing, x = hit, Ctrl+C = abort",
-    "###########################################",
-    "#                                         #",
-    "#   Glowbrand Test version 0.1            #",
-    "#                  build 2006.12.8        #",
-    "#                                         #",
-    "###########################################",
-    "",
-    "Usage:",
-    "   A    button  ... Vorna On/Off",
-    "   Home button  ... Quit",
-    "",
-};
+// The keys' line, then the banner.
+const std::vector<std::string> kScreenTop = [] {
+    std::vector<std::string> lines = {
+        "Keys: a = A, h = Home, s = swing, l = long swing, x = hit, Ctrl+C = abort"};
+    for (const std::string& line : BannerLines()) {
+        lines.push_back(line);
+    }
+    return lines;
+}();
 const std::string kAllDark = "LEDs [ ][ ][ ][ ]  rumble off";
 const std::string kAllLitRumbling = "LEDs [#][#][#][#]  rumble ON";
 

@@ -1,6 +1,6 @@
 #include "fake_sound.h"
 
-#include "platform/sound.h"
+#include "sound/sound.h"
 
 std::vector<SoundCall> soundCalls;
 

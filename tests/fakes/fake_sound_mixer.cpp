@@ -3,8 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
-#include "platform/portable/sound_device.h"
-#include "platform/portable/sound_mixer.h"
+#include "sound/output/sound_device.h"
 
 namespace {
 
@@ -21,10 +20,9 @@ StereoFrame FakePatternFrame(size_t index) {
 }
 
 void StartFakePattern() {
-    LockSoundDevice();
+    const SoundDeviceLock device;
     patternAt = 0;
     patternMixed = 0;
-    UnlockSoundDevice();
 }
 
 size_t FakeMixedFrames() {
@@ -35,7 +33,9 @@ int32_t FakeMixRate() {
     return mixRate.load();
 }
 
-bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
+namespace {
+
+bool MixPattern(int16_t* out, size_t frames, int32_t deviceRate) {
     const bool sounded = patternAt < kFakePatternFrames;
     for (size_t i = 0; i < frames; ++i) {
         StereoFrame frame{0, 0};
@@ -51,7 +51,13 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
     return sounded;
 }
 
-void UnmixSound(size_t frames, int32_t) {
+void TakeBackPattern(size_t frames, int32_t) {
     patternMixed -= std::min(frames, patternMixed);
     patternAt = std::min(patternAt, patternMixed);
+}
+
+}  // namespace
+
+MixerPull FakeMixerPull() {
+    return {MixPattern, TakeBackPattern};
 }

@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "sound/output/output.h"
+
 constexpr size_t kFakePatternFrames = 24'000;
 
 struct StereoFrame {
@@ -21,6 +23,9 @@ struct StereoFrame {
 StereoFrame FakePatternFrame(size_t index);
 
 void StartFakePattern();  // takes the device lock, as the real mixer's changes do
+
+// The pull an output under test is opened with.
+MixerPull FakeMixerPull();
 
 // What the device asked the mixer for so far.
 size_t FakeMixedFrames();

@@ -294,11 +294,17 @@ TEST_F(RemoteLinkTest, EveryReportCarriesTheRumbleAsLastSet) {
     SetRumble(1);
     SetLeds(0xF0);
     SetReportMode(0x00, 0x31);
+    RequestStatus();
     SetRumble(0);
     SetLeds(0x70);
-    EXPECT_EQ(
-        SentReports(),
-        (Reports{{0x13, 0x01}, {0x11, 0xF1}, {0x12, 0x01, 0x31}, {0x13, 0x00}, {0x11, 0x70}}));
+    RequestStatus();
+    EXPECT_EQ(SentReports(), (Reports{{0x13, 0x01},
+                                      {0x11, 0xF1},
+                                      {0x12, 0x01, 0x31},
+                                      {0x15, 0x01},
+                                      {0x13, 0x00},
+                                      {0x11, 0x70},
+                                      {0x15, 0x00}}));
 }
 
 TEST_F(RemoteLinkTest, AWholeDataReportOfAnotherModeHasTheModeSentAgainAtMostEvery100Ms) {

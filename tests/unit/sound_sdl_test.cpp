@@ -17,8 +17,9 @@
 
 #include "config.h"
 #include "platform/sdl/sdl_lock.h"
-#include "platform/sound.h"
 #include "read_file.h"
+#include "sound/output/sdl/sdl_output.h"
+#include "sound/sound.h"
 #include "wav_images.h"
 #include "wav_writer.h"
 

@@ -1,5 +1,5 @@
 // When the Windows sound stream drops its queue and starts again.
-#include "platform/windows/stream_refill.h"
+#include "sound/output/wasapi/stream_refill.h"
 
 #include <gtest/gtest.h>
 

@@ -1,9 +1,14 @@
 // The real Windows HID library over a Windows HID stack that lives in memory.
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <deque>
+#include <functional>
+#include <utility>
+#include <vector>
 
+#include "device_core_tests.h"
 #include "fake_win32_hid.h"
+#include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
 
 namespace {
@@ -89,46 +94,13 @@ TEST(WindowsHidLibrary, OpensTheDeviceAskedForAndNothingElse) {
     EXPECT_EQ(fakeHidOpen, 0);
 }
 
-TEST_F(WindowsHidTest, AReadDeliversTheNewestReportCutToWhatItsIdentifierCarries) {
-    for (uint8_t x = 1; x <= 55; ++x) {
-        fakeHidPending.push_back(Report(0x31, x));
-    }
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
-    EXPECT_EQ(count, 6u);
-    EXPECT_EQ(buffer[0], 0x31);
-    EXPECT_EQ(buffer[3], 55);
-    EXPECT_TRUE(fakeHidPending.empty());
-    EXPECT_EQ(fakeHidTimedWaits, 0);
-
+// The stack hands every report over padded to the interface's input length;
+// a read delivers what the report's identifier carries.
+TEST_F(WindowsHidTest, AReadIsCutToWhatItsIdentifierCarries) {
     fakeHidPending.push_back(Report(0x30, 0x77));
     EXPECT_EQ(ReadReport(handle, buffer, &count), 3);
     fakeHidPending.push_back(Report(0x20, 0x00));
     EXPECT_EQ(ReadReport(handle, buffer, &count), 7) << "a status report";
-}
-
-TEST_F(WindowsHidTest, AReadWaitsForTheNextReportUntilCancelled) {
-    fakeHidOnWait = [] {
-        if (fakeHidTimedWaits == 3) {
-            fakeHidPending.push_back(Report(0x31, 0x77));
-        }
-    };
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
-    EXPECT_EQ(buffer[3], 0x77);
-    EXPECT_EQ(fakeHidTimedWaits, 3);
-
-    buffer[0] = 0xAB;
-    fakeHidOnWait = [this] {
-        if (fakeHidTimedWaits == 5) {
-            CancelReadReport(handle, 1);
-        }
-    };
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
-    EXPECT_EQ(buffer[0], 0xAB);
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 0) << "cancelled until lifted";
-    EXPECT_EQ(fakeHidTimedWaits, 5);
-    CancelReadReport(handle, 0);
-    fakeHidPending.push_back(Report(0x31, 0x42));
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
 }
 
 // Which length the stack takes is found on the first write and kept: the
@@ -182,58 +154,42 @@ TEST_F(WindowsHidTest, WritesFindTheWayTheStackTakesThemAndKeepIt) {
     EXPECT_EQ(fakeHidWrites.back().way, "set");
 }
 
-TEST_F(WindowsHidTest, RefusedReportsAndBadHandlesTouchNothing) {
-    for (const uint8_t id : {0x00, 0x0F, 0x1B, 0x20, 0x31, 0xFF}) {
-        EXPECT_EQ(Write(handle, {id, 0x01}), -1) << int{id};
+// The read core over Windows' HID stack in memory.
+struct Win32Stack {
+    static void Reset() {
+        ResetFakeWin32Hid();
     }
-    for (const int32_t bad : {-1, 7, 8, 1000}) {
-        EXPECT_EQ(ReadReport(bad, buffer, &count), -1);
-        EXPECT_EQ(Write(bad, {0x11, 0xF0}), -1);
-        EXPECT_EQ(CloseHidHandle(bad), -1);
+    static std::deque<std::vector<uint8_t>>& Pending() {
+        return fakeHidPending;
     }
-    EXPECT_TRUE(fakeHidWrites.empty());
-}
+    static int TimedWaits() {
+        return fakeHidTimedWaits;
+    }
+    static void OnWait(std::function<void()> f) {
+        fakeHidOnWait = std::move(f);
+    }
+    static void OnLook(std::function<void()> f) {
+        fakeHidOnList = std::move(f);
+    }
+    static int Open() {
+        return fakeHidOpen;
+    }
+    static size_t Written() {
+        return fakeHidWrites.size();
+    }
+    static void Vanish() {
+        fakeHidReadFails = true;
+        fakeInterfaces.back().present = false;
+    }
+    static void Return() {
+        fakeHidReadFails = false;
+        fakeInterfaces.back().present = true;
+    }
+    static int32_t LengthOf(const std::vector<uint8_t>& report) {
+        return InputReportLength(report[0]);
+    }
+};
 
-TEST_F(WindowsHidTest, AVanishedRemoteIsLookedForTwiceASecondAndReportedBack) {
-    EXPECT_EQ(Write(handle, {0x12, 0x00, 0x31}), 3);
-    fakeHidReadFails = true;
-    Remote().present = false;
-    CancelReadReport(handle, 1);
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
-    CancelReadReport(handle, 0);
-    EXPECT_EQ(fakeHidOpen, 0) << "the failed interface is released";
-    fakeHidReadFails = false;
-    EXPECT_EQ(Write(handle, {0x11, 0x70}), -1);
-    EXPECT_EQ(fakeHidWrites.size(), 1u) << "nothing goes to a gone remote";
-
-    int looks = 0;
-    fakeHidOnList = [&looks, this] {
-        if (++looks == 2) {
-            Remote().present = true;
-            fakeHidPending.push_back(Report(0x31, 0x42));
-        }
-    };
-    const auto start = std::chrono::steady_clock::now();
-    buffer[0] = 0xAB;
-    EXPECT_EQ(ReadReport(handle, buffer, &count), TINY_HID_REOPENED);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(buffer[0], 0xAB);
-    EXPECT_EQ(looks, 2);
-    // A lower bound only: the looks are half a second apart, not a busy loop.
-    EXPECT_GE(waited, std::chrono::milliseconds(900));
-    EXPECT_EQ(fakeHidWrites.size(), 1u) << "restoring the remote is the caller's";
-
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 6);
-    EXPECT_EQ(buffer[3], 0x42);
-    EXPECT_EQ(Write(handle, {0x11, 0x10}), 2);
-}
-
-TEST_F(WindowsHidTest, AReadWaitingForAVanishedRemoteCanBeCancelledAndTheHandleClosed) {
-    fakeHidReadFails = true;
-    Remote().present = false;
-    fakeHidOnList = [this] { CancelReadReport(handle, 1); };
-    EXPECT_EQ(ReadReport(handle, buffer, &count), 0);
-    EXPECT_EQ(fakeHidOpen, 0);
-    EXPECT_EQ(CloseHidHandle(handle), 0);
-    handle = -1;
-}
+namespace device_core {
+INSTANTIATE_TYPED_TEST_SUITE_P(DeviceCoreOnWin32, DeviceCore, Win32Stack);
+}  // namespace device_core

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "fake_counter.h"
+#include "platform/counter.h"
 
 // The fake counter moves 10 us per read, so a wait's length is exact to
 // within one read.
@@ -31,6 +32,31 @@ TEST(WaitMs, OffersTheProcessorOnEveryTurnOfTheSpin) {
     WaitMs(5);
     EXPECT_GT(fakeProcessorOffers, 0);
     EXPECT_EQ(fakeProcessorOffers, fakeCounterReads - 2);  // not after the start's or the last read
+}
+
+namespace {
+
+int32_t turnsKept = 0;
+
+void KeepTurn() {
+    ++turnsKept;
+}
+
+}  // namespace
+
+// A step kept up while it lasts (a rumble pulse's watch) is timed from the
+// reading it was given, kept up on every turn, and offers the processor too.
+TEST(WaitMs, ASpinFromAnEarlierReadingKeepsItsStepUpOnEveryTurn) {
+    ResetFakeCounter();
+    const int64_t start = ReadCounter();
+    WaitMs(2);
+    turnsKept = 0;
+    fakeProcessorOffers = 0;
+    WaitMsSince(start, 5, KeepTurn);
+    EXPECT_GT(FakeNowMs(), 5);
+    EXPECT_LE(FakeNowMs(), 5.03);
+    EXPECT_GT(turnsKept, 0);
+    EXPECT_EQ(turnsKept, fakeProcessorOffers);
 }
 
 namespace {

@@ -2,7 +2,7 @@
 // and the Audio Compression Manager on Windows for the compressed
 // encodings), held to the same samples on both, so that a file sounds the
 // same whichever system plays it.
-#include "platform/portable/wav_decoder.h"
+#include "sound/wav/wav_decoder.h"
 
 #include <gtest/gtest.h>
 

@@ -18,6 +18,7 @@
 #include <map>
 #include <sstream>
 
+#include "banner.h"
 #include "expectations.h"
 #include "session.h"
 
@@ -31,19 +32,6 @@ constexpr Slack kVmSlack{20.0, 150.0};
 // The accelerometer's low bits vary in the button bytes as a resting
 // hand's would: A and Home must be read whatever they are.
 const char* const kLowBits = "noise";
-
-const char* const kBanner =
-    "###########################################\n"
-    "#                                         #\n"
-    "#   Glowbrand Test version 0.1            #\n"
-    "#                  build 2006.12.8        #\n"
-    "#                                         #\n"
-    "###########################################\n"
-    "\n"
-    "Usage:\n"
-    "   A    button  ... Vorna On/Off\n"
-    "   Home button  ... Quit\n"
-    "\n";
 
 struct VmScenario {
     bool kernelDriver = false;  // hid-wiimote loaded and bound

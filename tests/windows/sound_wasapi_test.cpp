@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "fake_sound_mixer.h"
-#include "platform/portable/sound_device.h"
-#include "platform/windows/mix_format.h"
 #include "read_file.h"
+#include "sound/output/sound_device.h"
+#include "sound/output/wasapi/mix_format.h"
 
 namespace {
 
@@ -187,12 +187,12 @@ size_t PlayPatternInto(const std::string& capturePath, bool jumping = false, int
 }
 
 TEST(WasapiDevice, WithoutASoundDriverOpensAndClosesQuietlyAndPromptly) {
-    EXPECT_TRUE(OpenSoundDevice());
-    EXPECT_TRUE(OpenSoundDevice());  // open already: nothing to do
-    StartFakePattern();              // the lock works with no device behind it
+    EXPECT_TRUE(OpenSoundDevice(FakeMixerPull()));
+    EXPECT_TRUE(OpenSoundDevice(FakeMixerPull()));  // open already: nothing to do
+    StartFakePattern();                             // the lock works with no device behind it
     EXPECT_TRUE(ReturnsWithin(5s, CloseSoundDevice));
     EXPECT_TRUE(ReturnsWithin(5s, CloseSoundDevice));  // closed already
-    EXPECT_TRUE(OpenSoundDevice());
+    EXPECT_TRUE(OpenSoundDevice(FakeMixerPull()));
     EXPECT_TRUE(ReturnsWithin(5s, CloseSoundDevice));
 }
 
@@ -201,7 +201,7 @@ TEST(WasapiDevice, EveryFrameReachesTheSoundServerUnaltered) {
     if (dir.empty()) {
         GTEST_SKIP() << "needs a sound server: run by pulse_sound.sh";
     }
-    ASSERT_TRUE(OpenSoundDevice());
+    ASSERT_TRUE(OpenSoundDevice(FakeMixerPull()));
     EXPECT_EQ(PlayPatternInto(dir + "/capture.raw"), kFakePatternFrames);
     EXPECT_EQ(FakeMixRate(), 48'000);  // the server's own rate: no conversion on the way
     // A new sound starts the queue again at its head, and loses nothing there.
@@ -214,7 +214,7 @@ TEST(WasapiDevice, PlaysOnWhenTheSoundServerReturns) {
     if (dir.empty()) {
         GTEST_SKIP() << "needs a sound server: run by pulse_sound.sh";
     }
-    ASSERT_TRUE(OpenSoundDevice());
+    ASSERT_TRUE(OpenSoundDevice(FakeMixerPull()));
     ASSERT_EQ(PlayPatternInto(dir + "/capture.raw"), kFakePatternFrames);
     Touch(dir + "/playing");  // the script kills the server now, and brings it back
     const auto deadline = std::chrono::steady_clock::now() + 30s;

@@ -27,6 +27,16 @@
 
 namespace {
 
+// Reports Windows queues for the remote: its own default, a third of a
+// second of data. A short queue loses a status report or another writer's
+// answer behind the data that follows it before the program reads (wine
+// keeps one report fewer than asked), and draining a longer one costs
+// little: only the newest data is kept.
+constexpr int32_t kWindowsInputBuffers = 32;
+// A write not out by then counts as failed: a vanished remote must not hold
+// the program's loop.
+constexpr int32_t kWindowsWriteBoundMs = 1000;
+
 enum class WriteWay { Unknown, Exact, Padded, ControlChannel };
 
 struct Remote {

@@ -1,16 +1,17 @@
 // WAV decoding on SDL: the portable parser walks the chunks and converts PCM
-// and float itself (platform/portable/wav_parse.h), as on every system; the
+// and float itself (wav_parse.h), as on every system; the
 // compressed encodings (MS and IMA ADPCM, A-law, mu-law) go to SDL2's loader.
-#include "platform/portable/wav_decoder.h"
-
 #include <SDL.h>
 
 #include <algorithm>
 #include <climits>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
-#include "platform/portable/wav_parse.h"
+#include "sound/wav/wav_decoder.h"
+#include "sound/wav/wav_parse.h"
 
 namespace {
 
@@ -60,6 +61,11 @@ bool DecodeWithSdl(const WavLayout& layout, size_t limit, std::vector<uint8_t>& 
     Put(image, static_cast<uint32_t>(layout.dataBytes), 4);
     image.insert(image.end(), layout.data, layout.data + layout.dataBytes);
 
+    // The RIFF size is often wrong in the wild; the parser checks every
+    // chunk against the image instead. Set before SDL's loader first runs:
+    // SDL's hints are not safe to change while another thread reads them.
+    static std::once_flag hinted;
+    std::call_once(hinted, [] { SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum"); });
     SDL_AudioSpec spec{};
     Uint8* decoded = nullptr;
     Uint32 decodedBytes = 0;

@@ -1,22 +1,23 @@
 // The PipeWire stream on libpipewire's thread loop. The stream is driven by
 // the graph: its process callback runs on the realtime data thread once a
 // cycle and fills the buffer that cycle plays.
-#include "platform/pipewire/pipewire_output.h"
+#include "sound/output/pipewire/pipewire_output.h"
 
 #include <pipewire/pipewire.h>
 #include <spa/param/audio/format-utils.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <mutex>
 #include <string>
 
 #include "config.h"
-#include "platform/portable/sound_mixer.h"
 
 namespace {
 
@@ -32,8 +33,9 @@ spa_hook registryListener{};
 spa_hook streamListener{};
 std::atomic<bool> open{false};
 
-// What MixSound reads is changed under this lock; it outlives every stream.
+// What the pull reads is changed under this lock; it outlives every stream.
 std::mutex mixing;
+MixerPull pulling;  // set before the stream connects
 
 // What the opening waits for, answered on the loop's thread.
 struct Opening {
@@ -94,7 +96,7 @@ void Process(void*) {
     }
     {
         const std::lock_guard lock(mixing);
-        MixSound(static_cast<int16_t*>(data.data), frames, kOutputRate);
+        pulling.mix(static_cast<int16_t*>(data.data), frames, kOutputRate);
     }
     data.chunk->offset = 0;
     data.chunk->stride = static_cast<int32_t>(kFrameBytes);
@@ -225,12 +227,36 @@ const char* RealtimeClientConfig() {
     return major > 1 || (major == 1 && minor >= 4) ? "client.conf" : "client-rt.conf";
 }
 
+// Where libpipewire connects: PIPEWIRE_REMOTE names the socket (a path of its
+// own when absolute), in PIPEWIRE_RUNTIME_DIR or else XDG_RUNTIME_DIR. Only a
+// stat: machines without PipeWire are never connected to.
+bool SocketPresent() {
+    const char* remote = std::getenv("PIPEWIRE_REMOTE");
+    std::string path = remote != nullptr && remote[0] != '\0' ? remote : "pipewire-0";
+    if (path[0] != '/') {
+        const char* dir = std::getenv("PIPEWIRE_RUNTIME_DIR");
+        if (dir == nullptr || dir[0] == '\0') {
+            dir = std::getenv("XDG_RUNTIME_DIR");
+        }
+        if (dir == nullptr || dir[0] == '\0') {
+            return false;
+        }
+        path = std::string(dir) + "/" + path;
+    }
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISSOCK(info.st_mode);
+}
+
 }  // namespace
 
-bool OpenPipeWireOutput() {
+bool OpenPipeWireOutput(const MixerPull& pull) {
     if (open) {
         return true;
     }
+    if (!SocketPresent()) {
+        return false;
+    }
+    pulling = pull;
     pw_init(nullptr, nullptr);
     loop = pw_thread_loop_new("glowbrand-sound", nullptr);
     if (loop == nullptr) {
@@ -267,8 +293,16 @@ void ClosePipeWireOutput() {
     open = false;
 }
 
-bool PipeWireOutputOpen() {
-    return open;
+bool DescribePipeWireOutput(const MixerPull& pull, SoundDeviceFacts& facts) {
+    if (!OpenPipeWireOutput(pull)) {
+        return false;
+    }
+    facts.driver = "pipewire (the program's own stream)";
+    facts.rate = kOutputRate;
+    facts.periodFrames = kPipeWireBufferFrames;
+    facts.silent = false;
+    ClosePipeWireOutput();
+    return true;
 }
 
 void LockPipeWireOutput() {

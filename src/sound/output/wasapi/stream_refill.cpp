@@ -1,6 +1,4 @@
-#include "platform/windows/stream_refill.h"
-
-#include "config.h"
+#include "sound/output/wasapi/stream_refill.h"
 
 RefillAction ChooseRefill(const WakeSeen& seen, bool& quirkSeen) {
     const bool dry = seen.late || seen.drained;

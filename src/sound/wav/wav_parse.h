@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/portable/wav_decoder.h"
+#include "sound/wav/wav_decoder.h"
 
 // Format tags of the fmt chunk.
 constexpr uint16_t kWavPcm = 1;

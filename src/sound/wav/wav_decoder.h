@@ -1,7 +1,7 @@
 // Turns a WAV image into frames the mixer can play: every system walks the
 // chunks and converts PCM with the portable parser (wav_parse.h) and decodes
-// the compressed encodings with a library of its own (sdl/wav_decoder.cpp:
-// SDL's loader; windows/wav_decoder.cpp: the Audio Compression Manager).
+// the compressed encodings with a library of its own (wav_decoder_sdl.cpp:
+// SDL's loader; wav_decoder_acm.cpp: the Audio Compression Manager).
 #pragma once
 
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include "platform/portable/wav_parse.h"
+#include "sound/wav/wav_parse.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,4 +1,4 @@
-#include "platform/windows/mix_format.h"
+#include "sound/output/wasapi/mix_format.h"
 
 #include <ks.h>
 #include <ksmedia.h>

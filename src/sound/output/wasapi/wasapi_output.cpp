@@ -1,13 +1,9 @@
-// The sound device on WASAPI, in shared mode and the device's own mix format:
-// a render thread of its own, woken by the engine once a period, keeps
-// kWasapiPeriodsAhead periods of the mixer's frames queued. The thread owns
-// every COM object; it opens the default output, plays until that fails or
-// the default changes, then opens whatever is the default then. With no
-// device it waits and tries again: sound is never the reason the program
-// stops or prints.
-#include <windows.h>
+// The WASAPI output. The render thread owns every COM object; it opens the default output, plays
+// until that fails or the default changes, then opens whatever is the default then. With no device
+// it waits and tries again: sound is never the reason the program stops or prints.
+#include "sound/output/wasapi/wasapi_output.h"
 
-#include "platform/portable/sound_device.h"
+#include <windows.h>
 // clang-format off: these need windows.h first
 #include <audioclient.h>
 #include <avrt.h>
@@ -18,10 +14,8 @@
 #include <atomic>
 #include <vector>
 
-#include "config.h"
-#include "platform/portable/sound_mixer.h"
-#include "platform/windows/mix_format.h"
-#include "platform/windows/stream_refill.h"
+#include "sound/output/wasapi/mix_format.h"
+#include "sound/output/wasapi/stream_refill.h"
 
 namespace {
 
@@ -31,8 +25,9 @@ SRWLOCK mixLock = SRWLOCK_INIT;
 // Closing never waits for that longer than kWasapiCloseWaitMs: a thread stuck
 // in the system ends on its own later, and touches nothing once told to stop.
 struct RenderControl {
-    HANDLE stop = nullptr;            // manual reset: set once, by CloseSoundDevice
+    HANDLE stop = nullptr;            // manual reset: set once, by CloseWasapiOutput
     HANDLE defaultChanged = nullptr;  // auto reset: the default output changed
+    MixerPull pull;
 };
 
 HANDLE renderThread = nullptr;
@@ -95,6 +90,7 @@ private:
 };
 
 struct Stream {
+    MixerPull pull;
     IMMDevice* device = nullptr;
     IAudioClient* client = nullptr;
     IAudioRenderClient* render = nullptr;
@@ -156,9 +152,9 @@ bool Fill(Stream& stream) {
     if (FAILED(stream.render->GetBuffer(frames, &data))) {
         return false;
     }
-    LockSoundDevice();
-    const bool sounded = MixSound(stream.mixed.data(), frames, stream.layout.rate);
-    UnlockSoundDevice();
+    LockWasapiOutput();
+    const bool sounded = stream.pull.mix(stream.mixed.data(), frames, stream.layout.rate);
+    UnlockWasapiOutput();
     stream.quietFrames = sounded ? 0 : stream.quietFrames + frames;
     ConvertMixFrames(stream.mixed.data(), frames, stream.layout, data);
     return SUCCEEDED(stream.render->ReleaseBuffer(frames, 0));
@@ -238,9 +234,9 @@ bool RestartAtPlay(Stream& stream) {
         FAILED(stream.client->Reset())) {
         return false;
     }
-    LockSoundDevice();
-    UnmixSound(unheard, stream.layout.rate);
-    UnlockSoundDevice();
+    LockWasapiOutput();
+    stream.pull.takeBack(unheard, stream.layout.rate);
+    UnlockWasapiOutput();
     return Fill(stream) && SUCCEEDED(stream.client->Start());
 }
 
@@ -330,6 +326,7 @@ DWORD WINAPI Render(LPVOID parameter) {
             enumerator = MakeEnumerator(watch);
         }
         Stream stream;
+        stream.pull = control->pull;
         const bool opened = enumerator != nullptr && OpenStream(*enumerator, control->stop, stream);
         const Ending ending = opened ? Play(*control, stream) : Ending::Failed;
         CloseStream(stream);
@@ -361,7 +358,7 @@ DWORD WINAPI Render(LPVOID parameter) {
 
 }  // namespace
 
-bool OpenSoundDevice() {
+bool OpenWasapiOutput(const MixerPull& pull) {
     if (renderThread != nullptr) {
         return true;
     }
@@ -374,6 +371,7 @@ bool OpenSoundDevice() {
     auto* made = new RenderControl;
     made->stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     made->defaultChanged = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    made->pull = pull;
     if (made->stop != nullptr && made->defaultChanged != nullptr) {
         renderThread = CreateThread(nullptr, 0, Render, made, 0, nullptr);
     }
@@ -391,7 +389,7 @@ bool OpenSoundDevice() {
     return true;
 }
 
-void CloseSoundDevice() {
+void CloseWasapiOutput() {
     if (renderThread == nullptr) {
         return;
     }
@@ -402,30 +400,29 @@ void CloseSoundDevice() {
     control = nullptr;
 }
 
-void LockSoundDevice() {
+void LockWasapiOutput() {
     AcquireSRWLockExclusive(&mixLock);
 }
 
-void UnlockSoundDevice() {
+void UnlockWasapiOutput() {
     ReleaseSRWLockExclusive(&mixLock);
 }
 
-// The render thread restarts its queue with the new sound at its head.
-void SkipSoundDeviceQueue() {
+void SkipWasapiQueue() {
     const HANDLE play = playStarted.load();
     if (play != nullptr) {
         SetEvent(play);
     }
 }
 
-// The render thread's own open, made once on the caller's thread.
-bool DescribeSoundDevice(SoundDeviceFacts& facts) {
+bool DescribeWasapiOutput(const MixerPull& pull, SoundDeviceFacts& facts) {
     const HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     const HANDLE stop = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     const HANDLE changed = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     DefaultOutputWatch watch(changed);
     IMMDeviceEnumerator* enumerator = MakeEnumerator(watch);
     Stream stream;
+    stream.pull = pull;
     const bool open =
         enumerator != nullptr && stop != nullptr && OpenStream(*enumerator, stop, stream);
     if (open) {

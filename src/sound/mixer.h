@@ -1,7 +1,8 @@
 // The sound service's own part, the same on every system: the table of
 // prepared sounds, the worker that prepares them ahead, the play request and
-// the mixing. It implements platform/sound.h on top of a device
-// (sound_device.h) and a decoder (wav_decoder.h) of the system's.
+// the mixing. It implements sound/sound.h on top of the sound device
+// (output/sound_device.h), which hands MixSound and UnmixSound to the output
+// that opens, and the system's decoder (wav/wav_decoder.h).
 #pragma once
 
 #include <cstddef>

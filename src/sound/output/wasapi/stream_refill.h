@@ -4,6 +4,18 @@
 
 #include <cstdint>
 
+// A sound server that ran dry may leave all later sound late for good: wine's
+// PulseAudio driver pads the gap with silence and holds back what the server
+// would not take, up to twice its buffer (60 ms), unseen in the padding. So
+// while nothing but quiet is queued the stream drops its queue and starts
+// again, when its thread wakes this long after its last period (half a
+// period late: the server may have run dry) ...
+constexpr int32_t kWasapiLateWakeMs = 15;
+// ... and after each stretch of this long a quiet, so that a backlog built up
+// unseen is gone before the next sound: only on a stream that has once run
+// late or dry, as only such a one builds a backlog.
+constexpr int32_t kWasapiQuietRestartMs = 250;
+
 // What a wake found.
 struct WakeSeen {
     bool late = false;        // kWasapiLateWakeMs or more after the last wake

@@ -12,7 +12,7 @@
 // on the way out: it is detached and runs only while there is something to
 // decode, what it shares with the caller is never torn down, and a decode
 // begun before a close is thrown away when it ends.
-#include "platform/portable/sound_mixer.h"
+#include "sound/mixer.h"
 
 #include <algorithm>
 #include <atomic>
@@ -26,9 +26,9 @@
 #include <thread>
 
 #include "config.h"
-#include "platform/portable/sound_device.h"
-#include "platform/portable/wav_decoder.h"
-#include "platform/sound.h"
+#include "sound/output/sound_device.h"
+#include "sound/sound.h"
+#include "sound/wav/wav_decoder.h"
 
 namespace {
 
@@ -173,7 +173,7 @@ void OpenDevice(uint64_t closesAtStart) {
     playingEntry = -1;
     playingPosition = 0;
     beforeLastPlay.kept = false;
-    deviceOpen = OpenSoundDevice();
+    deviceOpen = OpenSoundDevice({MixSound, UnmixSound});
 }
 
 // Under the table lock.
@@ -227,16 +227,17 @@ void Store(PreparedSound& made) {
         entry = nextReplaced;
         nextReplaced = (nextReplaced + 1) % kMaxPreparedImages;
     }
-    LockSoundDevice();
-    if (playingEntry == entry) {
-        playingEntry = -1;
+    {
+        const SoundDeviceLock device;
+        if (playingEntry == entry) {
+            playingEntry = -1;
+        }
+        if (beforeLastPlay.entry == entry) {
+            beforeLastPlay.kept = false;
+        }
+        Release(prepared[entry]);
+        prepared[entry] = made;
     }
-    if (beforeLastPlay.entry == entry) {
-        beforeLastPlay.kept = false;
-    }
-    Release(prepared[entry]);
-    prepared[entry] = made;
-    UnlockSoundDevice();
     if (playWanted && wanted == Image{made.image, made.length}) {
         playWanted = false;
         StartPlaying(entry);
@@ -450,13 +451,14 @@ void CloseSound() {
     // Under the lock, and with nothing left to play: a device thread that
     // outlived its close must not mix what is freed here.
     const std::lock_guard lock(shared.table);
-    LockSoundDevice();
-    for (PreparedSound& entry : prepared) {
-        Release(entry);
+    {
+        const SoundDeviceLock device;
+        for (PreparedSound& entry : prepared) {
+            Release(entry);
+        }
+        playingEntry = -1;
+        playingRequest = request.load();
+        beforeLastPlay.kept = false;
     }
-    playingEntry = -1;
-    playingRequest = request.load();
-    beforeLastPlay.kept = false;
-    UnlockSoundDevice();
     nextReplaced = 0;
 }

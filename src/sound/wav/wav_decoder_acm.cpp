@@ -1,7 +1,7 @@
 // WAV decoding on Windows: PCM and float converted by the portable parser,
 // MS ADPCM, IMA ADPCM, A-law and mu-law by the system's Audio Compression
 // Manager, whose codecs Windows (and wine) ship.
-#include "platform/portable/wav_decoder.h"
+#include "sound/wav/wav_decoder.h"
 
 // clang-format off
 #include <windows.h>
@@ -13,7 +13,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/portable/wav_parse.h"
+#include "sound/wav/wav_parse.h"
 
 namespace {
 

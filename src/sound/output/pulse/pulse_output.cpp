@@ -1,6 +1,6 @@
 // The PulseAudio stream on libpulse's asynchronous API: a threaded main loop
-// whose thread answers the server's requests for frames with MixSound.
-#include "platform/pulse/pulse_output.h"
+// whose thread answers the server's requests for frames with the mixer's pull.
+#include "sound/output/pulse/pulse_output.h"
 
 #include <pulse/pulseaudio.h>
 
@@ -11,7 +11,6 @@
 #include <mutex>
 
 #include "config.h"
-#include "platform/portable/sound_mixer.h"
 
 namespace {
 
@@ -30,9 +29,10 @@ int64_t written = 0;
 // queue to skip.
 std::mutex lifecycle;
 
-// What MixSound reads is changed under this lock, not libpulse's: it outlives
+// What the pull reads is changed under this lock, not libpulse's: it outlives
 // every stream, so a lock taken while the stream closes is never left dangling.
 std::mutex mixing;
+MixerPull pulling;  // set before the stream connects
 
 // What the opening waits for, answered on the loop's thread.
 struct Opening {
@@ -78,7 +78,7 @@ void Write(pa_stream* s, size_t bytes, int64_t at) {
         }
         {
             const std::lock_guard lock(mixing);
-            MixSound(static_cast<int16_t*>(data), size / kFrameBytes, kOutputRate);
+            pulling.mix(static_cast<int16_t*>(data), size / kFrameBytes, kOutputRate);
         }
         // Relative where it can be: the server accounts the requests by it.
         const bool behind = at == written;
@@ -189,11 +189,12 @@ void EndLoop() {
 
 }  // namespace
 
-bool OpenPulseOutput() {
+bool OpenPulseOutput(const MixerPull& pull) {
     const std::lock_guard held(lifecycle);
     if (open) {
         return true;
     }
+    pulling = pull;
     loop = pa_threaded_mainloop_new();
     if (loop == nullptr) {
         return false;
@@ -262,15 +263,23 @@ void SkipPulseQueue() {
         const size_t queued = std::min<size_t>(unread, static_cast<size_t>(written));
         {
             const std::lock_guard lock(mixing);
-            UnmixSound(queued / kFrameBytes, kOutputRate);
+            pulling.takeBack(queued / kFrameBytes, kOutputRate);
         }
         Write(stream, queued, written - static_cast<int64_t>(queued));
     }
     pa_threaded_mainloop_unlock(loop);
 }
 
-bool PulseOutputOpen() {
-    return open;
+bool DescribePulseOutput(const MixerPull& pull, SoundDeviceFacts& facts) {
+    if (!OpenPulseOutput(pull)) {
+        return false;
+    }
+    facts.driver = "pulseaudio (the program's own stream)";
+    facts.rate = kOutputRate;
+    facts.periodFrames = kPulseRefillFrames;
+    facts.silent = false;
+    ClosePulseOutput();
+    return true;
 }
 
 void LockPulseOutput() {

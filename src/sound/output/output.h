@@ -1,0 +1,55 @@
+// An output: what the sound device (sound_device.h) opens to play the
+// mixer's frames. Each system lists its outputs in order in one table
+// (outputs_linux.cpp, outputs_windows.cpp); the device opens the first that
+// opens and, until it closes, speaks only to that one. An output lives in a
+// folder of its own beside this file. It does not know the mixer: it is
+// handed the mixer's pull and take-back when it opens.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+// What an output pulls its frames from. `mix` writes the next `frames`
+// stereo 16-bit frames at `rate` frames per second into `out`, true when any
+// of them were a sound's; `takeBack` takes back the last `frames` mixed, for
+// an output that writes its queue again. The output calls both on a thread
+// of its own, each time holding its lock (`SoundOutput::lock`).
+struct MixerPull {
+    bool (*mix)(int16_t* out, size_t frames, int32_t rate) = nullptr;
+    void (*takeBack)(size_t frames, int32_t rate) = nullptr;
+};
+
+// What an output found when it opened: the driver or device it goes
+// through, its rate and period, and whether it is one that plays nowhere.
+struct SoundDeviceFacts {
+    std::string driver;
+    int32_t rate = 0;          // frames per second
+    int32_t periodFrames = 0;  // frames pulled at a time
+    bool silent = false;       // only a stand-in opened: the program plays on silently
+};
+
+struct SoundOutput {
+    const char* name;
+    // Starts pulling frames from `pull`; false, with nothing left open, where
+    // this output is not to be had here (the next in the table is tried).
+    bool (*open)(const MixerPull& pull);
+    // Stops pulling and lets go of all the output holds. Only once open.
+    void (*close)();
+    // Held around every change to what the pull reads; brief, as the
+    // output's thread waits for it around each pull.
+    void (*lock)();
+    void (*unlock)();
+    // After each new play, under no lock: an output that queues far ahead
+    // of what is heard lets the new sound jump that queue. None where an
+    // output queues no more than a period or two.
+    void (*skipQueue)();
+    // Opens as `open` would (pulling from `pull`), notes what it got and
+    // closes again; false where `open` would be.
+    bool (*describe)(const MixerPull& pull, SoundDeviceFacts& facts);
+};
+
+// The system's outputs, in the order they are tried: the last is one that
+// always opens, so that sound is never the reason the program stops.
+extern const SoundOutput kSoundOutputs[];
+extern const size_t kSoundOutputCount;
