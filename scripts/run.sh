@@ -11,8 +11,9 @@ cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DGLOWBRAND_TESTS=OFF -DGL
   >/dev/null
 cmake --build build -j "$(nproc)" --target glowbrand glowbrand-virtual glowbrand-doctor sounds >/dev/null
 mkdir -p run
-# The program plays the four sounds from its working directory.
-cp build/sounds/on0.wav build/sounds/off0.wav build/sounds/swing2.wav build/sounds/strike2.wav run/
+# The program plays the four sounds and the hum from its working directory.
+cp build/sounds/on0.wav build/sounds/off0.wav build/sounds/swing2.wav build/sounds/strike2.wav \
+  build/sounds/hum0.wav run/
 cd run
 
 # SDL finds the sound server or the sound card by itself; without either the

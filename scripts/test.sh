@@ -69,7 +69,7 @@ check_package() {
     local root=$scratch/root/usr file page said
     for file in games/glowbrand games/glowbrand-virtual games/glowbrand-doctor \
                 lib/udev/rules.d/70-glowbrand.rules share/metainfo/org.example.glowbrand.metainfo.xml \
-                share/glowbrand/sounds/{on0,off0,swing2,strike2}.wav \
+                share/glowbrand/sounds/{on0,off0,swing2,strike2,hum0}.wav \
                 share/man/man6/{glowbrand,glowbrand-virtual,glowbrand-doctor}.6.gz \
                 share/doc/glowbrand/{copyright,changelog.gz}; do
       [ -e "$root/$file" ] || problem="$problem missing /usr/$file;"
@@ -145,7 +145,7 @@ check_windows_zip() {
     (cd "$scratch" && cmake -E tar xf "${zip[0]}") || problem="the zip does not unpack;"
     local root=("$scratch"/glowbrand-*-windows-x64)
     for file in glowbrand.exe glowbrand-virtual.exe glowbrand-doctor.exe on0.wav off0.wav \
-                swing2.wav strike2.wav README.txt; do
+                swing2.wav strike2.wav hum0.wav README.txt; do
       [ -e "${root[0]}/$file" ] || problem="$problem missing $file;"
     done
     ./scripts/wine-server.sh run "$dir" \

@@ -80,6 +80,9 @@ constexpr const char* kSoundFileOn = "on0.wav";
 constexpr const char* kSoundFileOff = "off0.wav";
 constexpr const char* kSoundFileSwing = "swing2.wav";
 constexpr const char* kSoundFileStrike = "strike2.wav";
+// The hum, optional: read as the four are, but a file too large to read
+// whole is no hum, since a loop cut short would not join up.
+constexpr const char* kSoundFileHum = "hum0.wav";
 
 // The udev rule that lets the desktop's user open the remote, as installed
 // (udev/ in the sources); the doctor looks for it where udev reads rules.
@@ -122,8 +125,28 @@ constexpr int32_t kServerOpenTimeoutMs = 1000;
 // under the new one's start, so a cut does not click.
 constexpr int32_t kCutFadeFrames = 120;
 
-// Images kept decoded at a time, and handed to the worker at a time; four
-// slots need four.
+// The hum, looped beneath the other sounds while the blade is lit. It rises
+// with the ignition sound and falls with the retraction sound, over that
+// sound's length but never longer than this, so that it is gone within about
+// a second of the retraction.
+constexpr int32_t kHumEdgeMaxMs = 1000;
+// Its level follows the motion energy: still (gravity alone reads about 680)
+// up to kHumStillEnergy, full from kHumFullEnergy on, in between in
+// proportion. A still blade hums at this share of the file's own level.
+constexpr int32_t kHumStillEnergy = 1000;
+constexpr int32_t kHumFullEnergy = 12000;
+constexpr float kHumStillLevel = 0.4f;
+// The level follows the energy smoothly, whatever the reports' pace: it
+// swells within a swing's first tens of milliseconds and settles more slowly
+// (time constants), so that a swing's end does not chop it.
+constexpr int32_t kHumSwellMs = 40;
+constexpr int32_t kHumSettleMs = 250;
+// A blade in full motion hums this much higher (a third of a semitone): a
+// gentle bend that the smoothing above keeps from stepping.
+constexpr float kHumBend = 0.02f;
+
+// Images kept decoded at a time, and handed to the worker at a time; the
+// four slots and the hum need five.
 constexpr int32_t kMaxPreparedImages = 16;
 
 // The default alert tone, played for an image that cannot be played.

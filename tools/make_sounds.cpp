@@ -1,6 +1,7 @@
 // Synthesizes the program's sound set: on0.wav, off0.wav, swing2.wav and
-// strike2.wav, 16-bit mono PCM at 44.1 kHz, into the folder given as the only
-// argument. Deterministic: the same bytes on every build.
+// strike2.wav, and the hum looped beneath them, hum0.wav, 16-bit mono PCM at
+// 44.1 kHz, into the folder given as the only argument. Deterministic: the
+// same bytes on every build.
 //
 // Every sound is built from the same few parts: a hum (a low tone with its
 // harmonics and a slightly detuned twin that beats against it), filtered
@@ -12,6 +13,7 @@
 #include <filesystem>
 #include <numbers>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "wav_writer.h"
@@ -201,16 +203,61 @@ Signal MakeStrike() {
     return out;
 }
 
-// Scales to a peak just below full scale, rounds off the loudest peaks
-// gently and writes a 16-bit mono WAV file.
-bool WriteWav(const std::string& path, const Signal& signal) {
+// The hum the blade keeps up while lit, made to loop: every part of it runs
+// a whole number of cycles in the loop's two seconds, so its end runs into
+// its start without a seam. Two tones a breath apart beat slowly against
+// each other over a sub-octave, an electric buzz rides high above them, and
+// a faint hiss of many fixed partials keeps it alive.
+Signal MakeHum() {
+    const int loopFrames = 2 * kRate;
+    const double loopHz = 1.0 / 2.0;  // a partial at a multiple of this loops
+    const double baseHz = 184 * loopHz;
+    const double twinHz = 187 * loopHz;  // beats 1.5 times a second
+    Signal out(static_cast<size_t>(loopFrames));
+    // The hiss's partials: frequencies and phases drawn once, each a whole
+    // number of cycles in the loop.
+    Noise noise{0x1B873593};
+    std::vector<std::pair<double, double>> hiss;
+    for (int i = 0; i < 160; ++i) {
+        const double hz = std::round((1500 + 2500 * (White(noise) + 1) * 0.5) / loopHz) * loopHz;
+        hiss.push_back({hz, std::numbers::pi * White(noise)});
+    }
+    for (int i = 0; i < loopFrames; ++i) {
+        const double t = static_cast<double>(i) / kRate;
+        double body = 0;
+        for (int n = 1; n <= 14; ++n) {
+            const double weight = std::exp(-(n - 1) / 2.2) / n;
+            body += weight * std::sin(kTwoPi * baseHz * n * t);
+            body += 0.5 * weight * std::sin(kTwoPi * twinHz * n * t + 0.7 * n);
+        }
+        const double sub = 0.35 * std::sin(kTwoPi * baseHz / 2 * t);
+        // The buzz swells and fades once a loop, a little like a blade held up.
+        double buzz = 0;
+        for (int n = 18; n <= 34; n += 2) {
+            buzz += std::sin(kTwoPi * baseHz * n * t + n) / n;
+        }
+        buzz *= 0.5 * (1.2 + std::sin(kTwoPi * loopHz * t));
+        double air = 0;
+        for (const auto& [hz, phase] : hiss) {
+            air += std::sin(kTwoPi * hz * t + phase);
+        }
+        // Kept in the gentle part of WriteWav's rounding-off.
+        out[static_cast<size_t>(i)] = 0.3 * (body + sub + buzz + 0.004 * air);
+    }
+    return out;
+}
+
+// Scales to a peak of `peakSample` (just below full scale unless told), rounds off
+// the loudest peaks gently and writes a 16-bit mono WAV file.
+bool WriteWav(const std::string& path, const Signal& signal, double peakSample = 29000) {
     double peak = 1e-9;
     for (double s : signal) {
         peak = std::max(peak, std::abs(std::tanh(1.2 * s)));
     }
     std::vector<int16_t> samples(signal.size());
     for (size_t i = 0; i < signal.size(); ++i) {
-        samples[i] = static_cast<int16_t>(std::lround(std::tanh(1.2 * signal[i]) / peak * 29000));
+        samples[i] =
+            static_cast<int16_t>(std::lround(std::tanh(1.2 * signal[i]) / peak * peakSample));
     }
     return WriteBytesToFile(path, WavImage(FrameFormat(1, 1, kRate, 16), Pcm16Data(samples)));
 }
@@ -228,7 +275,9 @@ int main(int argc, char** argv) {
     const bool ok = WriteWav(folder + "/on0.wav", MakeOn()) &&
                     WriteWav(folder + "/off0.wav", MakeOff()) &&
                     WriteWav(folder + "/swing2.wav", MakeSwing()) &&
-                    WriteWav(folder + "/strike2.wav", MakeStrike());
+                    WriteWav(folder + "/strike2.wav", MakeStrike()) &&
+                    // Beneath the others: full, it leaves them room.
+                    WriteWav(folder + "/hum0.wav", MakeHum(), 13000);
     if (!ok) {
         std::fprintf(stderr, "cannot write the sounds into %s\n", folder.c_str());
         return 1;

@@ -9,10 +9,12 @@
 
 namespace {
 
-// The sound starts first and plays on while the LEDs run through the
-// patterns, a step apart; the rumble pulse closes the effect.
-void Sweep(SoundId sound, const int32_t (&ledsLit)[kSweepSteps]) {
+// The sound starts first, the hum rising or falling with it, and plays on
+// while the LEDs run through the patterns, a step apart; the rumble pulse
+// closes the effect.
+void Sweep(SoundId sound, bool lit, const int32_t (&ledsLit)[kSweepSteps]) {
     PlaySlot(sound);
+    LightHum(lit);
     for (int32_t step = 0; step < kSweepSteps; ++step) {
         if (step > 0) {
             WaitMs(kLedStepMs);
@@ -23,11 +25,11 @@ void Sweep(SoundId sound, const int32_t (&ledsLit)[kSweepSteps]) {
 }
 
 void Ignite() {
-    Sweep(SoundId::On, kIgniteSweepLeds);
+    Sweep(SoundId::On, true, kIgniteSweepLeds);
 }
 
 void Retract() {
-    Sweep(SoundId::Off, kRetractSweepLeds);
+    Sweep(SoundId::Off, false, kRetractSweepLeds);
 }
 
 void StrikePulse() {
@@ -80,8 +82,10 @@ void RunBlade() {
         // A real remote's accelerometer bits ride in the button byte: left in,
         // they would make A and Home look pressed with another button.
         const uint8_t buttons = remoteState.buttons & static_cast<uint8_t>(~kButtonsAccelBits);
-        const MotionClass motion = ClassifyMotion(
-            MotionEnergy(remoteState.accelX, remoteState.accelY, remoteState.accelZ));
+        const int32_t energy =
+            MotionEnergy(remoteState.accelX, remoteState.accelY, remoteState.accelZ);
+        const MotionClass motion = ClassifyMotion(energy);
+        SetHumMotion(energy);
 
         // Level-triggered on purpose: A still held in the next report toggles again.
         if (buttons == kButtonA) {

@@ -1,6 +1,8 @@
 #include "doctor/sound_checks.h"
 
+#include <algorithm>
 #include <cstdio>
+#include <string>
 #include <vector>
 
 #include "config.h"
@@ -36,24 +38,39 @@ std::string EncodingName(const WavLayout& layout) {
     }
 }
 
+// What becomes of a file that does not play: one of the four sounds the
+// alert tone; the hum, which is optional, is left out.
+constexpr const char* kAlertInstead = "it would sound the alert tone instead";
+constexpr const char* kNoHum = "the blade will not hum";
+
 // One file's line, and whether it plays: read as the sound bank reads it,
 // decoded as the sound service decodes it.
-std::string DescribeSound(const char* file, std::vector<uint8_t>& image, bool& found, bool& plays) {
+std::string DescribeSound(const char* file, bool optional, std::vector<uint8_t>& image, bool& found,
+                          bool& plays) {
     const int64_t length = ReadWholeFile(file, image.data(), kSoundLoadLimit + 1);
     found = length >= 0;
     plays = false;
+    const char* unplayable = optional ? kNoHum : kAlertInstead;
     char line[256];
     if (!found) {
-        std::snprintf(line, sizeof line, "%s: missing (or not a plain file you may read)", file);
+        std::snprintf(line, sizeof line, "%s: %s", file,
+                      optional ? "not there (or not a plain file you may read): optional, the "
+                                 "blade is silent between sounds"
+                               : "missing (or not a plain file you may read)");
+        return line;
+    }
+    // A hum cut short would not loop: one too large is none.
+    if (optional && length > kSoundLoadLimit) {
+        std::snprintf(line, sizeof line,
+                      "%s: more than 20,971,519 bytes, too large to be read whole: %s", file,
+                      unplayable);
         return line;
     }
     const size_t kept = static_cast<size_t>(std::min<int64_t>(length, kSoundLoadLimit));
     WavLayout layout;
     if (!ParseWavImage(image.data(), kept, layout)) {
-        std::snprintf(line, sizeof line,
-                      "%s: %lld bytes, not a WAV file the program reads: it would sound the "
-                      "alert tone instead",
-                      file, static_cast<long long>(length));
+        std::snprintf(line, sizeof line, "%s: %lld bytes, not a WAV file the program reads: %s",
+                      file, static_cast<long long>(length), unplayable);
         return line;
     }
     DecodedSound sound;
@@ -67,10 +84,13 @@ std::string DescribeSound(const char* file, std::vector<uint8_t>& image, bool& f
                   layout.channels == 1 ? "" : "s");
     std::string text = line;
     if (!plays) {
-        return text + "cannot be decoded: it would sound the alert tone instead";
+        return text + "cannot be decoded: " + unplayable;
     }
     std::snprintf(line, sizeof line, "%.2f s", seconds);
     text += line;
+    if (optional) {
+        text += ", looped while the blade is lit";
+    }
     if (length > kSoundLoadLimit) {
         text += " (only its first 20,971,519 bytes are read)";
     }
@@ -87,11 +107,17 @@ Check CheckSounds() {
     for (const char* file : kSoundFiles) {
         bool found = false;
         bool plays = false;
-        check.details.push_back(DescribeSound(file, image, found, plays));
+        check.details.push_back(DescribeSound(file, false, image, found, plays));
         missing += found ? 0 : 1;
         silent += found && !plays ? 1 : 0;
     }
+    bool humFound = false;
+    bool hums = false;
+    check.details.push_back(DescribeSound(kSoundFileHum, true, image, humFound, hums));
     EndDecodingThread();
+    if (hums) {
+        check.text = "the four sounds and the hum load and decode";
+    }
     if (missing > 0) {
         check.verdict = Verdict::Failed;
         check.text = std::to_string(missing) + " of the 4 sounds missing from this folder";
@@ -100,6 +126,10 @@ Check CheckSounds() {
     } else if (silent > 0) {
         check.verdict = Verdict::Warning;
         check.text = std::to_string(silent) + " of the 4 sounds would sound the alert tone";
+    } else if (humFound && !hums) {
+        // Only a hum that was meant to be there is worth a word.
+        check.verdict = Verdict::Warning;
+        check.text = std::string(kSoundFileHum) + " is there, but the blade will not hum";
     }
     return check;
 }

@@ -26,6 +26,8 @@
 #include <thread>
 
 #include "config.h"
+#include "sound/cubic.h"
+#include "sound/hum_voice.h"
 #include "sound/output/sound_device.h"
 #include "sound/sound.h"
 #include "sound/wav/wav_decoder.h"
@@ -141,16 +143,23 @@ bool FrameAt(const DecodedSound& sound, uint64_t position, float frame[2]) {
         for (int i = 0; i < 4; ++i) {
             p[i] = sound.frames[around[i] * sound.channels + channel];
         }
-        frame[c] = p[1] + 0.5f * t *
-                              (p[2] - p[0] +
-                               t * (2 * p[0] - 5 * p[1] + 4 * p[2] - p[3] +
-                                    t * (3 * (p[1] - p[2]) + p[3] - p[0])));
+        frame[c] = Cubic(p, t);
     }
     return true;
 }
 
 int16_t ToSample(float value) {
     return static_cast<int16_t>(std::lround(std::clamp(value, -32768.0f, 32767.0f)));
+}
+
+// Under the device lock: the sound prepared from `image`, when it plays.
+const DecodedSound* PlayableSound(const uint8_t* image) {
+    for (const PreparedSound& entry : prepared) {
+        if (image != nullptr && entry.used && entry.playable && entry.image == image) {
+            return &entry.sound;
+        }
+    }
+    return nullptr;
 }
 
 void Release(PreparedSound& entry) {
@@ -374,12 +383,14 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
             sounded = true;
         }
     }
-    return sounded;
+    // The hum goes on beneath, whatever was cut off.
+    return MixHum(out, frames, deviceRate, PlayableSound) || sounded;
 }
 
 // Each sounded frame moved the position on by one step, so a position
 // `frames` back is exact, wherever the sound had ended.
 void UnmixSound(size_t frames, int32_t deviceRate) {
+    UnmixHum(frames, deviceRate, PlayableSound);
     if (frames > 0 && frames >= playingMixed && beforeLastPlay.kept) {
         frames -= playingMixed;
         playingRequest = beforeLastPlay.request;

@@ -1,4 +1,5 @@
-// The sound service: plays WAV images held in memory, one sound at a time.
+// The sound service: plays WAV images held in memory, one sound at a time,
+// with an optional hum looped beneath them.
 #pragma once
 
 #include <cstddef>
@@ -26,6 +27,21 @@ void PrepareWavImageAhead(const uint8_t* image, size_t length);
 // so is dropped, never heard late, and until the wanted sound starts the one
 // playing plays on.
 void PlayWavImage(const uint8_t* image, size_t length);
+
+// The hum: an image looped beneath every other sound while it is lit, a
+// layer of its own that no play cuts off. Prepares the image ahead as
+// PrepareWavImageAhead does; an image that cannot be played is no hum (and
+// no alert tone). Called once, before the hum is first lit.
+void SetHumImage(const uint8_t* image, size_t length);
+
+// Lights the hum or darkens it: it rises from silence or falls to it over the
+// length of `edgeImage`'s sound (a prepared image: the ignition or the
+// retraction sound), kHumEdgeMaxMs at most. Returns at once; never waits.
+void SetHumLit(bool lit, const uint8_t* edgeImage);
+
+// The remote's motion energy now: the hum's level and pitch follow it,
+// smoothed. Only a store: cheap enough for every report.
+void SetHumEnergy(int32_t energy);
 
 // Stops the sound, closes the audio device and forgets every prepared image,
 // without waiting for an image being decoded (its result is dropped when it

@@ -17,6 +17,7 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "config.h"
 #include "session.h"
@@ -446,6 +447,104 @@ TEST(SoundEndToEnd, EachSoundStartsWithinABufferAndAnIterationAndCutsOffTheLast)
     disk.slackMs = 0;
     HearFourTones(disk);
     std::filesystem::remove_all(scratch);
+}
+
+namespace {
+
+// The hum's pitch: one cycle a block, so that a block's power there is blind
+// to the four tones, and a loop of whole seconds joins up.
+constexpr double kHumHz = kToneCycleHz;
+
+// The hum's amplitude in the block from `at`.
+double HumLevel(const std::vector<int16_t>& x, size_t at) {
+    return 2 * std::sqrt(std::max(0.0, TonePower(x, at, kToneBlock, kHumHz))) / kToneBlock;
+}
+
+// The first block from which the tone is the one heard.
+size_t FirstBlockOf(const std::vector<int16_t>& x, int tone) {
+    for (size_t at = 0; at + kToneBlock <= x.size(); at += kToneBlock) {
+        if (ToneAt(x, at) == tone) {
+            return at;
+        }
+    }
+    return x.size();
+}
+
+// The hum's level in blocks a millisecond apart over [from, to): a gap of
+// more than 5 ms holds a whole block.
+std::vector<double> HumLevels(const std::vector<int16_t>& x, size_t from, size_t to) {
+    std::vector<double> levels;
+    for (size_t at = from; at + kToneBlock <= std::min(to, x.size()); at += kRate / 1000) {
+        levels.push_back(HumLevel(x, at));
+    }
+    return levels;
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values.empty() ? 0 : values[values.size() / 2];
+}
+
+}  // namespace
+
+// With a pure tone as hum0.wav, heard through the disk driver: nothing before
+// the blade is lit; then, under the other sounds' tones, the hum unbroken at
+// rest and louder under a swing kept up; nothing once the blade has
+// retracted. Its loop of one second joins up twice in each stretch.
+TEST(SoundEndToEnd, AHumPlaysUnbrokenBeneathTheSoundsWhileLitAndSwellsWithASwing) {
+    char scratch[] = "/tmp/glowbrand-hum-XXXXXX";
+    ASSERT_NE(mkdtemp(scratch), nullptr);
+    const std::string capture = std::string(scratch) + "/capture.raw";
+    SessionOptions options;
+    options.soundFiles = false;
+    for (int i = 0; i < 4; ++i) {
+        options.files.emplace_back(kFiles[i], ToneWav(kToneHz[i]));
+    }
+    options.files.emplace_back("hum0.wav", ToneWav(kHumHz, 1000));
+    options.env = {{"SDL_AUDIODRIVER", "disk"}, {"SDL_DISKAUDIOFILE", capture}};
+    const SessionResult s = RunScripted(
+        "0-8500/10 31 00 00 80 80 9a\n"
+        "1000-1010/10 31 00 08 80 80 9a\n"   // A: on
+        "3500-5000/10 31 00 00 df 80 80\n"   // a swing kept up: energy 9025
+        "5500-5510/10 31 00 08 80 80 9a\n"   // A: off
+        "7500-8500/10 31 00 80 80 80 9a\n",  // Home, dark
+        options);
+    const std::string raw = ReadFile(capture);
+    std::filesystem::remove_all(scratch);
+    ASSERT_EQ(s.status, 0) << s.err;
+    std::vector<int16_t> left(raw.size() / 4);
+    for (size_t i = 0; i < left.size(); ++i) {
+        std::memcpy(&left[i], raw.data() + 4 * i, 2);
+    }
+
+    // The reports' effects as heard: the ignition's, the swing's and the
+    // retraction's tones each start in the iteration that read the report.
+    const size_t lit = FirstBlockOf(left, 0);
+    const size_t swing = FirstBlockOf(left, 2);
+    const size_t dark = FirstBlockOf(left, 1);
+    ASSERT_LT(lit, swing);
+    ASSERT_LT(swing, dark);
+    ASSERT_LT(dark, left.size());
+    const auto ms = [](int n) { return static_cast<size_t>(n) * kRate / 1000; };
+
+    const std::vector<double> before = HumLevels(left, 0, lit);
+    const std::vector<double> atRest = HumLevels(left, lit + ms(1100), swing);
+    const std::vector<double> swinging = HumLevels(left, swing + ms(300), swing + ms(1400));
+    const std::vector<double> after = HumLevels(left, dark + ms(1050), left.size());
+    ASSERT_GT(before.size(), 100u);
+    ASSERT_GT(atRest.size(), 1000u);
+    ASSERT_GT(after.size(), 500u);
+    const double rest = Median(atRest);
+    std::printf("hum at rest %.0f, swinging %.0f, of a loop at %.0f\n", rest, Median(swinging),
+                0.5 * 32767);
+    EXPECT_GT(rest, 0.1 * 32767) << "the hum is heard at rest";
+    EXPECT_LT(*std::max_element(before.begin(), before.end()), 0.02 * rest) << "hum while dark";
+    EXPECT_GT(*std::min_element(atRest.begin(), atRest.end()), 0.5 * rest) << "a gap at rest";
+    EXPECT_GT(*std::min_element(swinging.begin(), swinging.end()), 0.5 * rest)
+        << "a gap under the swing";
+    EXPECT_GE(Median(swinging), 1.5 * rest) << "the swing does not swell the hum";
+    EXPECT_LT(*std::max_element(after.begin(), after.end()), 0.02 * rest)
+        << "hum after the retraction";
 }
 
 namespace {

@@ -22,3 +22,11 @@ void PlayWavImage(const uint8_t* image, size_t length) {
 }
 
 void CloseSound() {}
+
+void SetHumImage(const uint8_t* image, size_t length) {
+    soundCalls.push_back({"hum", image, length});
+}
+
+void SetHumLit(bool, const uint8_t*) {}
+
+void SetHumEnergy(int32_t) {}
