@@ -110,6 +110,15 @@ int ToneMs() {
     return chosen > 0 ? chosen : 5000;
 }
 
+// With GLOWBRAND_BENCH_HUM=silent the folder holds a hum0.wav of silence as
+// long as the tones: the hum's voice does all its work under every sound (it
+// loops, follows the motion, is mixed and taken back) while what comes out
+// stays the tones alone, so each sound is still found sample by sample.
+bool WithSilentHum() {
+    const char* hum = std::getenv("GLOWBRAND_BENCH_HUM");
+    return hum != nullptr && std::strcmp(hum, "silent") == 0;
+}
+
 // One run of the session through one program and one path: SDL's disk
 // driver, or a sound server (none: the disk driver).
 Figures Run(const std::string& program, const SoundServer* server, int bufferFrames, int cycles) {
@@ -130,6 +139,9 @@ Figures Run(const std::string& program, const SoundServer* server, int bufferFra
     const char* const files[4] = {"on0.wav", "off0.wav", "swing2.wav", "strike2.wav"};
     for (int i = 0; i < 4; ++i) {
         options.files.emplace_back(files[i], ToneWav(kToneHz[i], ToneMs()));
+    }
+    if (WithSilentHum()) {
+        options.files.emplace_back("hum0.wav", ToneWav(0.0, ToneMs()));
     }
     options.env = {{"GLOWBRAND_HIDLOG", hidLog}};
     pid_t recorder = -1;
