@@ -75,10 +75,12 @@ pid_t StartRecording(SoundServer server, const std::string& capture) {
             // pw-record of PipeWire 0.3 (Debian 12) records on a realtime
             // data thread of its own; 1.4's (Debian 13) on its main thread,
             // at ordinary priority, where a busy machine makes it drop
-            // cycles. Realtime from the start, it keeps the pace on both
-            // (where this user may not have it, it records as it would).
+            // cycles. Realtime from the start, it keeps the pace on both,
+            // at the lowest realtime priority: below the program's own
+            // realtime thread, which it must not hold back. (Where this user
+            // may not have it, it records as it would.)
             sched_param realtime{};
-            realtime.sched_priority = 88;
+            realtime.sched_priority = 1;
             sched_setscheduler(0, SCHED_FIFO, &realtime);
             execlp("pw-record", "pw-record", "-P", "{ stream.capture.sink=true }", "--target",
                    "glowbrand", "--format=s16", "--rate=48000", "--channels=2", latency.c_str(),
