@@ -57,6 +57,8 @@ if [ "$shared_root" = 1 ]; then
   fetch "$kernel_package"
   fetch udev
   modules=$(ls -d "$PWD/$kernel_package"/lib/modules/*)
+  # The package has no modules.dep; a guest loads modules by name with it.
+  [ -f "$modules/modules.dep" ] || depmod -b "$PWD/$kernel_package" "$(basename "$modules")"
   cp "$PWD/$kernel_package"/boot/vmlinuz-* "$out/vmlinuz"
   root=$out/root
   rm -rf "$root"
