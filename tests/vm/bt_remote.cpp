@@ -806,7 +806,9 @@ void BluetoothRemote::OnSdp(const uint8_t* p, size_t length) {
         } else if (end - at < 1 || at[0] != 0) {
             return error(0x0005);  // a continuation state we never gave
         }
-        const size_t room = std::min<size_t>(most, sdp_.remoteMtu - 5 - 2 - 3);
+        // Room for the header, the byte count and the longest state.
+        const size_t room =
+            static_cast<size_t>(std::max(1, std::min<int>(most, sdp_.remoteMtu - 5 - 2 - 3)));
         if (offset > whole.size()) {
             return error(0x0005);
         }
@@ -823,70 +825,25 @@ void BluetoothRemote::OnSdp(const uint8_t* p, size_t length) {
         respond(id, parameters);
     };
 
-    const std::vector<SdpRecord> records = Records(remote_);
+    // A service search attribute request, all that BlueZ asks.
     std::vector<uint32_t> uuids;
     std::vector<std::pair<uint16_t, uint16_t>> ranges;
-    switch (pdu) {
-        case 0x02: {  // service search: the matching records' handles
-            if (!pattern(uuids) || end - at < 3) {
-                return error(0x0003);
-            }
-            const uint16_t most = Be16(at);
-            Bytes handles;
-            uint16_t count = 0;
-            for (const SdpRecord& record : records) {
-                if (matches(record, uuids) && count < most) {
-                    const Bytes handle = U32(record.handle);
-                    handles.insert(handles.end(), handle.begin() + 1, handle.end());
-                    ++count;
-                }
-            }
-            Bytes parameters;
-            PutBe16(parameters, count);
-            PutBe16(parameters, count);
-            parameters.insert(parameters.end(), handles.begin(), handles.end());
-            parameters.push_back(0);
-            return respond(0x03, parameters);
-        }
-        case 0x04: {  // service attribute: one record's attributes
-            if (end - at < 6) {
-                return error(0x0003);
-            }
-            const uint32_t handle = static_cast<uint32_t>(Be16(at)) << 16 | Be16(at + 2);
-            const uint16_t most = Be16(at + 4);
-            at += 6;
-            if (!wanted(ranges)) {
-                return error(0x0003);
-            }
-            const auto record =
-                std::find_if(records.begin(), records.end(),
-                             [&](const SdpRecord& r) { return r.handle == handle; });
-            if (record == records.end()) {
-                return error(0x0002);
-            }
-            return inPieces(0x05, attributes(*record, ranges), most);
-        }
-        case 0x06: {  // service search attribute: both at once
-            if (!pattern(uuids) || end - at < 2) {
-                return error(0x0003);
-            }
-            const uint16_t most = Be16(at);
-            at += 2;
-            if (!wanted(ranges)) {
-                return error(0x0003);
-            }
-            Bytes lists;
-            for (const SdpRecord& record : records) {
-                if (matches(record, uuids)) {
-                    const Bytes list = attributes(record, ranges);
-                    lists.insert(lists.end(), list.begin(), list.end());
-                }
-            }
-            return inPieces(0x07, Sized(6, lists), most);
-        }
-        default:
-            return error(0x0003);
+    if (pdu != 0x06 || !pattern(uuids) || end - at < 2) {
+        return error(0x0003);
     }
+    const uint16_t most = Be16(at);
+    at += 2;
+    if (!wanted(ranges)) {
+        return error(0x0003);
+    }
+    Bytes lists;
+    for (const SdpRecord& record : Records(remote_)) {
+        if (matches(record, uuids)) {
+            const Bytes list = attributes(record, ranges);
+            lists.insert(lists.end(), list.begin(), list.end());
+        }
+    }
+    inPieces(0x07, Sized(6, lists), most);
 }
 
 // HID -----------------------------------------------------------------------
