@@ -27,6 +27,7 @@ test_packages=(
   qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
   kmod xz-utils                        # its guest kernel's modules, found and unpacked
   libsystemd-shared procps             # its guest on this machine's root: udevd, pgrep
+  bluez bluez-test-tools kmod          # and its remotes over Bluetooth: bluetoothd, btvirt, depmod
   g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine
 )
 

@@ -17,7 +17,8 @@
 #   vmlinuz          this Debian release's standard kernel (9p and overlayfs, which the
 #                    cloud kernel lacks), fetched and cached the same way
 #   modules/         a virtual Bluetooth adapter's modules, for guest scripts
-#                    (the `bluetooth` list: load them in its order)
+#                    (the `bluetooth` list: load them in its order), and what
+#                    a remote over Bluetooth needs on top (`bluetooth-remote`)
 #   base.cpio.gz     busybox, the virtio, 9p, overlay and HID modules, and
 #                    init_shared_root, which boots into this machine's own
 #                    root, shared read-only (run_vm.sh)
@@ -112,6 +113,11 @@ if [ "$shared_root" = 1 ]; then
   rm -rf "$out/modules"
   copy_modules "$PWD/$kernel_package" "$out/modules" bluetooth rfkill crc16 ecc ecdh_generic \
     bluetooth hci_vhci
+  # And for a remote over Bluetooth: btvirt's emulated controllers do their
+  # crypto through the kernel (AF_ALG; without it btvirt says "Failed to open
+  # Virtual HCI device"), hidp carries the remote's HID device.
+  copy_modules "$PWD/$kernel_package" "$out/modules" bluetooth-remote af_alg algif_hash \
+    algif_skcipher cmac ecb hidp
   cp "$here/init_shared_root" "$root/init"
   chmod 755 "$root/init"
   (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) >"$out/base.cpio.gz.part"

@@ -999,3 +999,185 @@ INSTANTIATE_TEST_SUITE_P(KernelDriver, WindowsVmSuite, testing::Bool(),
                          [](const testing::TestParamInfo<bool>& info) {
                              return info.param ? "WithHidWiimote" : "WithoutHidWiimote";
                          });
+
+// Wii Remotes over Bluetooth: btvirt's linked virtual controllers, BlueZ on
+// the host's, and on each of the others a remote of our own
+// (glowbrand-bt-remote) that pairs with a legacy PIN, answers SDP and carries
+// its reports over HIDP, so that the kernel's hidp and hid-wiimote make the
+// device the program meets. The player pairs, trusts and connects each with
+// the README's own bluetoothctl lines. One boot runs every case in turn
+// (tests/vm/guest_bluetooth.sh).
+namespace {
+
+struct BluetoothCase {
+    std::string name;
+    std::string setting;  // guest_bluetooth.sh's case settings
+    std::string script;   // the remote's
+};
+
+// Ignites, strikes, drops the link at 7 s and pages the host again by
+// itself at 8.5 s, as a remote does when a button is pressed; Home quits.
+const char* const kDropAndReturnScript =
+    "0-16000/10 31 00 00 80 80 9a\n"
+    "1000-1090/10 31 00 08 80 80 9a\n"  // A: ignite
+    "5500-5590/10 31 00 00 bc 80 80\n"  // swing
+    "5600-5640/10 31 00 00 ff 80 80\n"  // hit while swinging
+    "gone 7000-8500\n"
+    "11000-16000/10 31 00 80 80 80 9a\n";  // Home while lit
+
+const std::vector<BluetoothCase>& BluetoothCases() {
+    static const std::vector<BluetoothCase> cases = {
+        {"wrong-pin", "PIN=host-msb-first\n", kRestingRemote},
+        {"drop-and-return", "RUN=glowbrand\n", kDropAndReturnScript},
+        {"doctor", "RUN=glowbrand-doctor\n",
+         std::string(kRestingRemote) + "300-390/10 31 00 00 ff 80 80\n"},
+        // The remote waits after its drop: the player connects it again.
+        {"connect-again", "RUN=glowbrand\nRETURN=host\n", kVanishAndReturnScript},
+        {"remote-plus", "RUN=glowbrand\n", kRemotePlusScript},
+    };
+    return cases;
+}
+
+struct BluetoothBoot {
+    bool finished = false;
+    std::map<std::string, VmSession> sessions;
+    std::map<std::string, std::string> steps;    // each case's README lines, as typed
+    std::map<std::string, std::string> address;  // each case's remote
+    std::map<std::string, std::string> bluetoothctl;
+};
+
+BluetoothBoot BootBluetooth() {
+    BluetoothBoot boot;
+    const std::string vm = SharedRootGuest();
+    if (vm.empty()) {
+        return boot;
+    }
+    const std::string dir = std::string(GLOWBRAND_VM_SESSIONS_DIR) + "/bluetooth";
+    const std::string source = std::string(GLOWBRAND_VM_SOURCE) + "/../..";
+    std::filesystem::remove_all(dir);
+    std::filesystem::create_directories(dir);
+    std::ofstream(dir + "/env") << "WIIMOTE=1\nGUEST=" << GLOWBRAND_VM_SOURCE
+                                << "/guest_bluetooth.sh\nVM=" << vm
+                                << "\nREMOTE=" << GLOWBRAND_BT_REMOTE
+                                << "\nPROGRAM=" << GLOWBRAND_LINUX_PROGRAM
+                                << "\nDOCTOR=" << GLOWBRAND_DOCTOR
+                                << "\nSOUNDS=" << GLOWBRAND_SOUNDS_DIR << "\nREADME=" << source
+                                << "/README.md\nRULE=" << source << "/udev/70-glowbrand.rules"
+                                << "\nUDEVADM=" << vm << "/cache/udev/bin/udevadm"
+                                << "\nPULSE=" << source << "/scripts/private_pulse.sh"
+                                << "\nLOW_BITS=" << kLowBits << "\n";
+    const std::vector<BluetoothCase>& cases = BluetoothCases();
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string folder = dir + "/" + std::to_string(i + 1) + "-" + cases[i].name;
+        std::filesystem::create_directories(folder);
+        std::ofstream(folder + "/env") << cases[i].setting;
+        std::ofstream(folder + "/script") << cases[i].script;
+    }
+    const auto start = std::chrono::steady_clock::now();
+    boot.finished = RunCommand("GLOWBRAND_VM_BOOT_LIMIT=600 " + std::string(GLOWBRAND_VM_RUNNER) +
+                               " " + vm + " " + dir);
+    std::cout << "the boot took "
+              << std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count()
+              << " s; in the guest's time:\n"
+              << ReadFile(dir + "/timeline");
+    for (size_t i = 0; i < cases.size(); ++i) {
+        const std::string folder = dir + "/" + std::to_string(i + 1) + "-" + cases[i].name;
+        boot.sessions[cases[i].name] = ReadVmSession(cases[i].name, folder);
+        boot.sessions[cases[i].name].result.timedOut = !boot.finished;
+        boot.steps[cases[i].name] = ReadFile(folder + "/steps");
+        std::string address = ReadFile(folder + "/address");
+        address.erase(std::remove(address.begin(), address.end(), '\n'), address.end());
+        boot.address[cases[i].name] = address;
+        boot.bluetoothctl[cases[i].name] = ReadFile(folder + "/bluetoothctl.log");
+    }
+    return boot;
+}
+
+// The README's bluetoothctl lines, as the player types them to `address`.
+std::vector<std::string> ReadmeLines(const std::string& address) {
+    std::istringstream readme(ReadFile(std::string(GLOWBRAND_VM_SOURCE) + "/../../README.md"));
+    const std::string prompt = "    [bluetooth]# ";
+    std::vector<std::string> lines;
+    std::string line;
+    while (std::getline(readme, line)) {
+        if (StartsWith(line, prompt)) {
+            line = line.substr(prompt.size());
+            const size_t at = line.find("00:1F:32:AA:BB:CC");
+            if (at != std::string::npos) {
+                line.replace(at, 17, address);
+            }
+            lines.push_back(line);
+        }
+    }
+    return lines;
+}
+
+// Each README line typed in order and answered as bluetoothctl answers it.
+void ExpectEveryReadmeLineAnswered(const BluetoothBoot& boot, const std::string& name) {
+    std::string expected;
+    for (const std::string& line : ReadmeLines(boot.address.at(name))) {
+        expected += line + ": answered\n";
+    }
+    EXPECT_EQ(boot.steps.at(name).substr(0, expected.size()), expected)
+        << boot.bluetoothctl.at(name);
+}
+
+}  // namespace
+
+TEST(VmBluetooth, TheReadmePairsRemotesThatPlayDropAndReturnAndAWrongPinIsRefused) {
+    const BluetoothBoot boot = BootBluetooth();
+    ASSERT_TRUE(boot.finished) << "the guest did not finish its cases";
+    ASSERT_FALSE(ReadmeLines("x").empty()) << "no bluetoothctl lines in the README";
+    {
+        SCOPED_TRACE("a remote that wants another PIN");
+        const std::string& said = boot.bluetoothctl.at("wrong-pin");
+        // BlueZ offers the remote's own PIN first, then its agent asks.
+        EXPECT_NE(said.find("Failed to pair"), std::string::npos) << said;
+        EXPECT_EQ(said.find("Pairing successful"), std::string::npos) << said;
+        EXPECT_NE(boot.steps.at("wrong-pin").find("PIN asked: 0000"), std::string::npos);
+        EXPECT_TRUE(LinesOf(boot.sessions.at("wrong-pin").result, "create").empty());
+    }
+    {
+        SCOPED_TRACE("a session whose remote drops and pages the host again");
+        const VmSession& vm = boot.sessions.at("drop-and-return");
+        ExpectEveryReadmeLineAnswered(boot, "drop-and-return");
+        EXPECT_EQ(vm.result.out, kBanner);
+        ExpectVanishAndReturn(vm, true);
+        // Before the drop: the flash, the ignition with its pulse, the strike.
+        const std::vector<std::string> expected = Concat({kStart, kIgnite, kPulse});
+        const std::vector<std::string> writes = Rests(vm.programWrites);
+        ASSERT_GE(writes.size(), expected.size());
+        EXPECT_EQ(std::vector<std::string>(writes.begin(), writes.begin() + expected.size()),
+                  expected);
+    }
+    {
+        SCOPED_TRACE("the doctor");
+        ExpectEveryReadmeLineAnswered(boot, "doctor");
+        const DoctorCase doctor{.name = "doctor",
+                                .setting = "",
+                                .percent = 78,
+                                .status = 0,
+                                .verdicts = "ok ok ok ok ok ok ok",
+                                .says = {{"Bluetooth", "adapter hci"},
+                                         {"Remote", "057e:0306"},
+                                         {"Remote", "bus bluetooth"},
+                                         {"Remote", "driver wiimote"},
+                                         {"Reports", "peak energy 16129"}}};
+        ExpectDoctorCase(doctor, boot.sessions.at("doctor"), true);
+    }
+    {
+        SCOPED_TRACE("after a drop, the README's connect");
+        ExpectEveryReadmeLineAnswered(boot, "connect-again");
+        const std::string again = "again: connect " + boot.address.at("connect-again");
+        EXPECT_NE(boot.steps.at("connect-again").find(again + ": answered"), std::string::npos)
+            << boot.steps.at("connect-again");
+        ExpectVanishAndReturn(boot.sessions.at("connect-again"), true);
+    }
+    {
+        SCOPED_TRACE("a Wii Remote Plus");
+        ExpectEveryReadmeLineAnswered(boot, "remote-plus");
+        ExpectRemotePlus(boot.sessions.at("remote-plus"), kVmSlack);
+        EXPECT_NE(boot.bluetoothctl.at("remote-plus").find("Nintendo RVL-CNT-01-TR"),
+                  std::string::npos);
+    }
+}
