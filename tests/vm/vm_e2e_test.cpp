@@ -1063,7 +1063,7 @@ BluetoothBoot BootBluetooth() {
                                 << "\nDOCTOR=" << GLOWBRAND_DOCTOR
                                 << "\nSOUNDS=" << GLOWBRAND_SOUNDS_DIR << "\nREADME=" << source
                                 << "/README.md\nRULE=" << source << "/udev/70-glowbrand.rules"
-                                << "\nUDEVADM=" << vm << "/cache/udev/bin/udevadm"
+                                << "\nUDEVADM=" << vm << "/udevadm"
                                 << "\nPULSE=" << source << "/scripts/private_pulse.sh"
                                 << "\nLOW_BITS=" << kLowBits << "\n";
     const std::vector<BluetoothCase>& cases = BluetoothCases();
