@@ -88,6 +88,10 @@ for ((i = 1; i < controllers; i++)); do
 done
 
 mark remotes
+# What the controllers and remotes said at their start, for a look when a
+# case goes wrong.
+cp /tmp/btvirt.log /tmp/remote-*.err "$dir/" 2>/dev/null
+dmesg >"$dir/dmesg-remotes.log" 2>/dev/null
 # The system bus, udevd with the udev rule and BlueZ, as on a desktop. The
 # seat's part (73-seat-late.rules and logind turn the uaccess tag into the
 # user's access) is played by a rule that gives the node to the player.
