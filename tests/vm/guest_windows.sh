@@ -218,20 +218,23 @@ warm_up
 # later than that, and the program then says it cannot open the remote; and
 # winebus may take longer than start_remote waits to make the remote a
 # Windows device. A run that ends in either message (and only so) is run
-# once more; the first is kept in first-run/ and named in `reruns`. A
-# program that fails so twice in a row fails its scenario.
+# again, up to twice, once the guest has fallen quiet; each such run is
+# kept in first-run/, second-run/ and named in `reruns`. A program that
+# fails so three times in a row fails its scenario.
 for scenario in "$dir"/*/; do
   scenario=${scenario%/}
   [ -f "$scenario/script" ] || continue
   kind=$(cat "$scenario/kind")
   run_scenario "$scenario" "$kind"
-  said=$(cat "$scenario/stderr")
-  if [ "$said" = "Wii-Remote cannot open." ] || [ "$said" = "Wii-Remote not found." ]; then
-    mkdir -p "$scenario/first-run"
-    mv "$scenario"/{status,stdout,stderr,remote.log} "$scenario/first-run/"
+  for kept in first-run second-run; do
+    said=$(cat "$scenario/stderr")
+    [ "$said" = "Wii-Remote cannot open." ] || [ "$said" = "Wii-Remote not found." ] || break
+    mkdir -p "$scenario/$kept"
+    mv "$scenario"/{status,stdout,stderr,remote.log} "$scenario/$kept/"
     echo "$(basename "$scenario")" >>"$dir/reruns"
+    settle
     run_scenario "$scenario" "$kind"
-  fi
+  done
 done
 wineserver -k
 kill "$udevd"
