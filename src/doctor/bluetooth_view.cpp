@@ -73,7 +73,8 @@ std::string DescribeKnownRemote(const BluetoothDevice& remote) {
 }
 
 bool Unbonded(const BluetoothDevice& remote) {
-    return remote.bondKnown ? !remote.bonded : !remote.paired;
+    const bool kept = remote.paired || remote.trusted;
+    return kept && (remote.bondKnown ? !remote.bonded : !remote.paired);
 }
 
 Advice BondedOnlySteps(const BluetoothDevice& remote) {

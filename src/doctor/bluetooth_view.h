@@ -26,12 +26,14 @@ bool ClassicBondedOnly(const std::string& settings);
 // connected or not.
 std::string DescribeKnownRemote(const BluetoothDevice& remote);
 
-// True when the service keeps no bond with the remote (on a service that does
-// not say, a remote that is not paired has none).
+// True when the service would take the remote's connection but for a bond it
+// does not keep: one paired or trusted (on a service that does not say
+// whether it is bonded, one not paired has none). A remote it merely saw in
+// a discovery is none of its business yet.
 bool Unbonded(const BluetoothDevice& remote);
 
 // Why the remote gets no further than "Connected: no", the fix and its cost.
 Advice BondedOnlySteps(const BluetoothDevice& remote);
 
-// The remotes the service knows, for the Bluetooth check's lines.
+// The Wii Remotes among the devices, by name.
 std::vector<BluetoothDevice> KnownRemotes(const std::vector<BluetoothDevice>& devices);

@@ -127,7 +127,12 @@ int32_t PairTrustConnect(BluetoothDevice& remote) {
         Step("Paired before: not paired again.");
     } else {
         Step("Pairing " + Named(remote) + "...");
-        switch (PairBluetoothDevice(remote.id, kPairAnswerMs, why)) {
+        BluetoothResult paired = PairBluetoothDevice(remote.id, kPairAnswerMs, why);
+        // Paired by itself meanwhile: as good.
+        if (paired == BluetoothResult::Refused && why.find("Already") != std::string::npos) {
+            paired = BluetoothResult::Done;
+        }
+        switch (paired) {
             case BluetoothResult::Done:
                 Step("Paired.");
                 break;
@@ -150,24 +155,21 @@ int32_t PairTrustConnect(BluetoothDevice& remote) {
             Step("Could not trust it (" + why + "): press 1 and 2 and run --pair again later.");
         }
     }
+    // Connected may be the link alone, after pairing: the remote's HID
+    // channels come with Connect, which says so when they are up already.
+    Step("Connecting...");
+    const BluetoothResult connected = ConnectBluetoothDevice(remote.id, kPairAnswerMs, why);
     bool present = false;
     remote = Refreshed(remote, present);
-    if (!remote.connected) {
-        Step("Connecting...");
-        const BluetoothResult connected = ConnectBluetoothDevice(remote.id, kPairAnswerMs, why);
-        // It may have connected by itself meanwhile, as a remote does.
-        remote = Refreshed(remote, present);
-        if (connected != BluetoothResult::Done && !remote.connected) {
-            std::string settings;
-            BluetoothInputSettings(settings);
-            if (ClassicBondedOnly(settings) && Unbonded(remote)) {
-                return Failed(
-                    Named(remote) + " has no bond, and ClassicBondedOnly=true turns it away",
-                    BondedOnlySteps(remote));
-            }
-            return Failed("it would not connect (" + why + ")",
-                          {"Press 1 and 2 on the remote and run glowbrand-doctor --pair again."});
+    if (connected != BluetoothResult::Done && why.find("Already") == std::string::npos) {
+        std::string settings;
+        BluetoothInputSettings(settings);
+        if (ClassicBondedOnly(settings) && Unbonded(remote)) {
+            return Failed(Named(remote) + " has no bond, and ClassicBondedOnly=true turns it away",
+                          BondedOnlySteps(remote));
         }
+        return Failed("it would not connect (" + why + ")",
+                      {"Press 1 and 2 on the remote and run glowbrand-doctor --pair again."});
     }
     Step("Connected: " + DescribeKnownRemote(remote) + ".");
     return 0;
@@ -217,9 +219,9 @@ int32_t PairRemote() {
                            "found, about 20 s) just after starting glowbrand-doctor --pair; fresh",
                            "batteries; the remote close to the computer."});
         }
-        if (const int32_t status = PairTrustConnect(remote); status != 0) {
-            return status;
-        }
+    }
+    if (const int32_t status = PairTrustConnect(remote); status != 0) {
+        return status;
     }
     const int32_t product = ProductOfRemoteName(remote.name);
     std::string node;

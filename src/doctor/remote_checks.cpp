@@ -146,6 +146,10 @@ void AddServiceView(Check& check) {
     BluetoothInputSettings(settings);
     const bool bondedOnly = ClassicBondedOnly(settings);
     for (const BluetoothDevice& remote : remotes) {
+        // One a discovery merely saw is none of its business yet.
+        if (!remote.paired && !remote.trusted && !remote.connected) {
+            continue;
+        }
         check.details.push_back(DescribeKnownRemote(remote));
         if (bondedOnly && Unbonded(remote) && !remote.connected) {
             check.verdict = Verdict::Failed;

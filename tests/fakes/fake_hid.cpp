@@ -10,6 +10,7 @@ std::deque<std::vector<uint8_t>> fakeHidReports;
 int fakeHidReopens = 0;
 std::vector<HidBuffer> fakeHidWrites;
 std::vector<char> fakeHidCallOrder;
+std::vector<TinyHidDevice> fakeHidListed;
 int fakeHidReads = 0;
 int fakeHidCloses = 0;
 
@@ -22,6 +23,7 @@ void ResetFakeHid() {
     fakeHidReopens = 0;
     fakeHidWrites.clear();
     fakeHidCallOrder.clear();
+    fakeHidListed.clear();
     fakeHidReads = 0;
     fakeHidCloses = 0;
 }
@@ -76,4 +78,18 @@ extern "C" int32_t CloseHidHandle(int32_t) {
 
 extern "C" int32_t CancelReadReport(int32_t, int32_t) {
     return 0;
+}
+
+extern "C" int32_t ListHidDevices(int32_t vendorId, int32_t productId, TinyHidDevice* devices,
+                                  int32_t capacity) {
+    int32_t present = 0;
+    for (const TinyHidDevice& device : fakeHidListed) {
+        if (device.vendorId == vendorId && device.productId == productId) {
+            if (present < capacity) {
+                devices[present] = device;
+            }
+            ++present;
+        }
+    }
+    return present;
 }

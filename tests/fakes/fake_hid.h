@@ -17,8 +17,9 @@ extern int32_t fakeHidProduct;                           // 0, or the only produ
 extern std::vector<int32_t> fakeHidOpenedWith;           // vendor, product of each open
 extern std::deque<std::vector<uint8_t>> fakeHidReports;  // delivered by ReadReport
 extern int fakeHidReopens;  // reads that answer TINY_HID_REOPENED before any report
-extern std::vector<HidBuffer> fakeHidWrites;  // the whole buffer of each write
-extern std::vector<char> fakeHidCallOrder;    // 'r' per read, 'w' per write
+extern std::vector<HidBuffer> fakeHidWrites;      // the whole buffer of each write
+extern std::vector<char> fakeHidCallOrder;        // 'r' per read, 'w' per write
+extern std::vector<TinyHidDevice> fakeHidListed;  // what ListHidDevices lists, of any product
 extern int fakeHidReads;
 extern int fakeHidCloses;
 
