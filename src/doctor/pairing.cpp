@@ -176,20 +176,41 @@ int32_t PairTrustConnect(BluetoothDevice& remote) {
 }
 
 // The remote's node on the Bluetooth bus, once the kernel has made it.
-bool WaitForNode(int32_t product, std::string& node) {
-    for (int32_t waited = 0; waited <= kPairNodeMs; waited += kPairPollMs) {
-        TinyHidDevice devices[kDoctorMaxRemotes];
-        const int32_t present =
-            ListHidDevices(kRemoteVendorId, product, devices, kDoctorMaxRemotes);
-        for (int32_t i = 0; i < present && i < kDoctorMaxRemotes; ++i) {
-            if (devices[i].bus == TINY_HID_BUS_BLUETOOTH) {
-                node = devices[i].path;
-                return true;
-            }
+bool FindNode(int32_t product, std::string& node) {
+    TinyHidDevice devices[kDoctorMaxRemotes];
+    const int32_t present = ListHidDevices(kRemoteVendorId, product, devices, kDoctorMaxRemotes);
+    for (int32_t i = 0; i < present && i < kDoctorMaxRemotes; ++i) {
+        if (devices[i].bus == TINY_HID_BUS_BLUETOOTH) {
+            node = devices[i].path;
+            return true;
         }
-        WaitBluetooth(kPairPollMs);
     }
     return false;
+}
+
+// Waits for the node and opens it: kPairNodeMs for the kernel to make it,
+// then kPairAccessMs for udev to give it to the user (the kernel makes it
+// root's alone first). Returns the last open's answer: a handle, already
+// closed again, or why it would not open; TINY_HID_ABSENT with no node.
+int32_t OpenNode(int32_t product, std::string& node) {
+    int32_t waited = 0;
+    while (!FindNode(product, node) && waited < kPairNodeMs) {
+        WaitBluetooth(kPairPollMs);
+        waited += kPairPollMs;
+    }
+    if (node.empty()) {
+        return TINY_HID_ABSENT;
+    }
+    Step("Its node: " + node + ".");
+    int32_t handle = TryOpenHidHandle(kRemoteVendorId, product);
+    for (waited = 0; handle == TINY_HID_DENIED && waited < kPairAccessMs; waited += kPairPollMs) {
+        WaitBluetooth(kPairPollMs);
+        handle = TryOpenHidHandle(kRemoteVendorId, product);
+    }
+    if (handle >= 0) {
+        CloseHidHandle(handle);
+    }
+    return handle;
 }
 
 }  // namespace
@@ -225,22 +246,20 @@ int32_t PairRemote() {
     }
     const int32_t product = ProductOfRemoteName(remote.name);
     std::string node;
-    if (!WaitForNode(product, node)) {
+    const int32_t opened = OpenNode(product, node);
+    if (node.empty()) {
         return Failed(
             "connected, but no HID device appeared in " + std::to_string(kPairNodeMs / 1000) + " s",
             {"The kernel's HID over Bluetooth may be missing: sudo modprobe hidp uhid; then",
              "switch the remote off and run glowbrand-doctor --pair again."});
     }
-    Step("Its node: " + node + ".");
-    const int32_t handle = TryOpenHidHandle(kRemoteVendorId, product);
-    if (handle >= 0) {
-        CloseHidHandle(handle);
+    if (opened >= 0) {
         return Outcome(Verdict::Ok, Named(remote) + " is connected and " + node + " opens",
                        {"Start glowbrand (and glowbrand-doctor to check the rest). Connected, the",
                         "remote stays on: hold its power button to switch it off, or",
                         "bluetoothctl disconnect " + remote.address + "."});
     }
-    if (handle == TINY_HID_DENIED) {
+    if (opened == TINY_HID_DENIED) {
         return Failed("this user may not open " + node + " (no udev rule)",
                       AccessSteps(UdevRuleInstalled()));
     }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+std::deque<int32_t> fakeHidOpensFirst;
 int32_t fakeHidOpenResult = 0;
 int32_t fakeHidProduct = 0;
 std::map<int32_t, int32_t> fakeHidOpenResultOf;
@@ -15,6 +16,7 @@ int fakeHidReads = 0;
 int fakeHidCloses = 0;
 
 void ResetFakeHid() {
+    fakeHidOpensFirst.clear();
     fakeHidOpenResult = 0;
     fakeHidProduct = 0;
     fakeHidOpenResultOf.clear();
@@ -36,6 +38,11 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
 extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
     fakeHidOpenedWith.push_back(vendorId);
     fakeHidOpenedWith.push_back(productId);
+    if (!fakeHidOpensFirst.empty()) {
+        const int32_t result = fakeHidOpensFirst.front();
+        fakeHidOpensFirst.pop_front();
+        return result;
+    }
     if (const auto result = fakeHidOpenResultOf.find(productId);
         result != fakeHidOpenResultOf.end()) {
         return result->second;

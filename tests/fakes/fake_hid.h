@@ -11,6 +11,7 @@
 
 using HidBuffer = std::array<uint8_t, TINY_HID_BUFFER_SIZE>;
 
+extern std::deque<int32_t> fakeHidOpensFirst;  // TryOpenHidHandle's first answers, in turn
 extern int32_t fakeHidOpenResult;  // what TryOpenHidHandle returns; OpenHidHandle: -1 for any < 0
 extern std::map<int32_t, int32_t> fakeHidOpenResultOf;   // by product, over the two above
 extern int32_t fakeHidProduct;                           // 0, or the only product that opens

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -172,6 +173,13 @@ const std::vector<PairCase>& Cases() {
          [] { fakeHidListed.clear(); },
          1,
          "failed  Pair: connected, but no HID device appeared in 10 s",
+         {"pair " + a, "trust " + a, "connect " + a}},
+        {"a node udev gives the user a moment after the kernel made it opens",
+         [] {
+             fakeHidOpensFirst = {TINY_HID_DENIED, TINY_HID_DENIED};
+         },
+         0,
+         "ok      Pair",
          {"pair " + a, "trust " + a, "connect " + a}},
         {"a node this user may not open",
          [] { fakeHidOpenResult = TINY_HID_DENIED; },

@@ -82,7 +82,7 @@ int ReadProperties(sd_bus_message* m, BluetoothDevice* device) {
 
 // Every object BlueZ holds: the adapters' paths and the devices.
 bool ManagedObjects(std::vector<std::string>& adapters, std::vector<BluetoothDevice>& devices) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};  // SD_BUS_ERROR_NULL, without its C compound literal
     sd_bus_message* reply = nullptr;
     int r = sd_bus_call_method(bus, kService, "/", "org.freedesktop.DBus.ObjectManager",
                                "GetManagedObjects", &error, &reply, "");
@@ -207,7 +207,7 @@ BluetoothResult CallAndServe(const std::string& id, const char* method, int32_t 
 
 bool SetBoolean(const std::string& path, const char* interface, const char* property,
                 std::string& why) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     const int r =
         sd_bus_set_property(bus, kService, path.c_str(), interface, property, &error, "b", 1);
     if (r < 0) {
@@ -218,7 +218,7 @@ bool SetBoolean(const std::string& path, const char* interface, const char* prop
 }
 
 bool CallAdapter(const char* method, std::string& why) {
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     const int r = sd_bus_call_method(bus, kService, adapterPath.c_str(), kAdapterInterface, method,
                                      &error, nullptr, "");
     if (r < 0) {
@@ -317,7 +317,7 @@ BluetoothResult PairBluetoothDevice(const std::string& id, int32_t limitMs, std:
         return BluetoothResult::NoService;
     }
     sd_bus_slot* agent = nullptr;
-    sd_bus_error error = SD_BUS_ERROR_NULL;
+    sd_bus_error error{};
     int r =
         sd_bus_add_object_vtable(bus, &agent, kAgentPath, "org.bluez.Agent1", kAgentTable, nullptr);
     if (r >= 0) {
