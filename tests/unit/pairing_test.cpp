@@ -116,11 +116,6 @@ const std::vector<PairCase>& Cases() {
          1,
          "failed  Pair: no remote showed",
          {}},
-        {"no adapter",
-         [] { fakeBluetooth.open = BluetoothResult::NoAdapter; },
-         1,
-         "failed  Pair: no Bluetooth adapter",
-         {}},
         {"blocked as found",
          [] { fakeBluetooth.open = BluetoothResult::Blocked; },
          1,
@@ -130,14 +125,6 @@ const std::vector<PairCase>& Cases() {
          [] { fakeBluetooth.power = BluetoothResult::Blocked; },
          1,
          "failed  Pair: the Bluetooth adapter is blocked (rfkill)",
-         {}},
-        {"no service",
-         [] {
-             fakeBluetooth.open = BluetoothResult::NoService;
-             fakeBluetooth.why = "no bus";
-         },
-         1,
-         "failed  Pair: the Bluetooth service does not answer (no bus)",
          {}},
         {"pairing refused",
          [] {
