@@ -9,6 +9,7 @@ run_packages=(
   libhidapi-dev libsdl2-dev            # the real remote and the sound
   libpulse-dev                         # the sound's own stream where PulseAudio serves
   libpipewire-0.3-dev                  # and where PipeWire serves
+  libsystemd-dev                       # glowbrand-doctor --pair: BlueZ over sd-bus
 )
 
 # What only the tests, benchmarks and checks need, on top of the above.

@@ -103,6 +103,17 @@ constexpr int32_t kDoctorBatteryTolerancePercent = 1;
 constexpr int32_t kDoctorLiveRedrawMs = 50;
 // Devices of each product the doctor describes at most.
 constexpr int32_t kDoctorMaxRemotes = 8;
+// glowbrand-doctor --pair: a remote can be found for about 20 s after its
+// SYNC press, so the look lasts long enough to read the prompt and press;
+// the devices are looked at this often; pairing and connecting may take
+// this long (BlueZ tries its PIN three times before it gives up); the HID
+// node follows a connection within this, and udev gives it to the user
+// within this once it is there.
+constexpr int32_t kPairLookMs = 30000;
+constexpr int32_t kPairPollMs = 250;
+constexpr int32_t kPairAnswerMs = 30000;
+constexpr int32_t kPairNodeMs = 10000;
+constexpr int32_t kPairAccessMs = 3000;
 
 // What the mixer hands every output on Linux: the output converts from this
 // format to whatever the hardware wants (Windows plays the device's own).

@@ -18,10 +18,11 @@ Advice PairingSteps() {
                 "leave the PIN empty (choose \"Connect\" if asked). The LEDs blink while it",
                 "looks; press 1 and 2 together to connect it again later."};
     }
-    return {"Pair it: run bluetoothctl, type `power on` and `scan on`, press the red SYNC",
-            "button under the battery cover (or 1 and 2 together), then, with the address",
-            "it shows (Nintendo RVL-CNT-01): `pair ADDRESS`, `trust ADDRESS`,",
-            "`connect ADDRESS`, `scan off`. Paired before? Press 1 and 2 and `connect ADDRESS`."};
+    return {"Pair it in one step: glowbrand-doctor --pair, and press the red SYNC button",
+            "under the battery cover when it says so. By hand: run bluetoothctl, type",
+            "`power on` and `scan on`, press SYNC, then, with the address it shows (Nintendo",
+            "RVL-CNT-01, or -TR for a Plus): `pair ADDRESS`, `trust ADDRESS`,",
+            "`connect ADDRESS`, `scan off`. Paired before? Press 1 and 2."};
 }
 
 Advice AccessSteps(bool ruleInstalled) {

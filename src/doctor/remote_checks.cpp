@@ -8,8 +8,10 @@
 #include "blade/blade.h"
 #include "config.h"
 #include "doctor/advice.h"
+#include "doctor/bluetooth_view.h"
 #include "hid/remote_protocol.h"
 #include "hid/tiny_hid.h"
+#include "platform/bluetooth.h"
 #include "platform/system_facts.h"
 #include "remote/remote_link.h"
 
@@ -105,7 +107,9 @@ void ShowLive(ReportPump& pump) {
     PrintLine("\n");
 }
 
-Check CheckBluetooth() {
+namespace {
+
+Check AdapterCheck() {
     std::string name;
     switch (BluetoothAdapter(name)) {
         case AdapterState::Present:
@@ -120,6 +124,49 @@ Check CheckBluetooth() {
             return {Verdict::Warning, "Bluetooth",
                     "no Bluetooth adapter found (only a warning: a remote may come another way)"};
     }
+}
+
+// The remotes the Bluetooth service knows, a line each; one it would turn
+// away for want of a bond fails the check.
+void AddServiceView(Check& check) {
+    std::string adapter;
+    std::string why;
+    const BluetoothResult opened = OpenBluetooth(adapter, why);
+    if (opened == BluetoothResult::NoService) {
+        check.details.push_back("The Bluetooth service does not answer (" + why +
+                                "): sudo systemctl start bluetooth");
+    }
+    if (opened != BluetoothResult::Done && opened != BluetoothResult::Blocked) {
+        return;
+    }
+    const std::vector<BluetoothDevice> remotes = KnownRemotes(BluetoothDevices());
+    CloseBluetooth();
+    // Without the file the service keeps its default.
+    std::string settings;
+    BluetoothInputSettings(settings);
+    const bool bondedOnly = ClassicBondedOnly(settings);
+    for (const BluetoothDevice& remote : remotes) {
+        // One a discovery merely saw is none of its business yet.
+        if (!remote.paired && !remote.trusted && !remote.connected) {
+            continue;
+        }
+        check.details.push_back(DescribeKnownRemote(remote));
+        if (bondedOnly && Unbonded(remote) && !remote.connected) {
+            check.verdict = Verdict::Failed;
+            check.text = remote.name + " " + remote.address +
+                         " has no bond, and ClassicBondedOnly=true turns it away";
+            const Advice steps = BondedOnlySteps(remote);
+            check.details.insert(check.details.end(), steps.begin(), steps.end());
+        }
+    }
+}
+
+}  // namespace
+
+Check CheckBluetooth() {
+    Check check = AdapterCheck();
+    AddServiceView(check);
+    return check;
 }
 
 Check CheckRemotes(std::vector<FoundRemote>& found) {

@@ -144,6 +144,14 @@ Check CheckSoundDevice() {
     std::snprintf(text, sizeof text, "%s, %d Hz, period %d frames (%.1f ms), opens",
                   facts.driver.c_str(), facts.rate, facts.periodFrames,
                   facts.rate > 0 ? 1000.0 * facts.periodFrames / facts.rate : 0.0);
+    // The sink's own buffering and the radio's come on top of the program's.
+    if (const std::string sink = DefaultOutputName(); IsBluetoothOutput(sink)) {
+        return {Verdict::Warning,
+                "Sound device",
+                std::string(text) + ", but the default output is Bluetooth audio (" + sink + ")",
+                {"Bluetooth audio adds 100-200 ms between a swing and its sound: play through",
+                 "wired speakers or headphones, or make them the default output."}};
+    }
     if (facts.silent) {
         return {Verdict::Warning, "Sound device",
                 std::string(text) +

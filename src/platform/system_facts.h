@@ -30,6 +30,10 @@ int32_t KernelBatteryPercent(const std::string& path);
 // reads rules. Always false where there is no udev.
 bool UdevRuleInstalled();
 
+// The text of the Bluetooth service's settings for input devices (BlueZ's
+// input.conf), where it reads them; false where there are none.
+bool BluetoothInputSettings(std::string& text);
+
 // The system the build is for, for the advice that differs between them.
 enum class SystemFamily : uint8_t { Linux, Windows };
 SystemFamily ThisSystem();

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+std::deque<int32_t> fakeHidOpensFirst;
 int32_t fakeHidOpenResult = 0;
 int32_t fakeHidProduct = 0;
 std::map<int32_t, int32_t> fakeHidOpenResultOf;
@@ -10,10 +11,12 @@ std::deque<std::vector<uint8_t>> fakeHidReports;
 int fakeHidReopens = 0;
 std::vector<HidBuffer> fakeHidWrites;
 std::vector<char> fakeHidCallOrder;
+std::vector<TinyHidDevice> fakeHidListed;
 int fakeHidReads = 0;
 int fakeHidCloses = 0;
 
 void ResetFakeHid() {
+    fakeHidOpensFirst.clear();
     fakeHidOpenResult = 0;
     fakeHidProduct = 0;
     fakeHidOpenResultOf.clear();
@@ -22,6 +25,7 @@ void ResetFakeHid() {
     fakeHidReopens = 0;
     fakeHidWrites.clear();
     fakeHidCallOrder.clear();
+    fakeHidListed.clear();
     fakeHidReads = 0;
     fakeHidCloses = 0;
 }
@@ -34,6 +38,11 @@ extern "C" int32_t OpenHidHandle(int32_t vendorId, int32_t productId) {
 extern "C" int32_t TryOpenHidHandle(int32_t vendorId, int32_t productId) {
     fakeHidOpenedWith.push_back(vendorId);
     fakeHidOpenedWith.push_back(productId);
+    if (!fakeHidOpensFirst.empty()) {
+        const int32_t result = fakeHidOpensFirst.front();
+        fakeHidOpensFirst.pop_front();
+        return result;
+    }
     if (const auto result = fakeHidOpenResultOf.find(productId);
         result != fakeHidOpenResultOf.end()) {
         return result->second;
@@ -76,4 +85,18 @@ extern "C" int32_t CloseHidHandle(int32_t) {
 
 extern "C" int32_t CancelReadReport(int32_t, int32_t) {
     return 0;
+}
+
+extern "C" int32_t ListHidDevices(int32_t vendorId, int32_t productId, TinyHidDevice* devices,
+                                  int32_t capacity) {
+    int32_t present = 0;
+    for (const TinyHidDevice& device : fakeHidListed) {
+        if (device.vendorId == vendorId && device.productId == productId) {
+            if (present < capacity) {
+                devices[present] = device;
+            }
+            ++present;
+        }
+    }
+    return present;
 }

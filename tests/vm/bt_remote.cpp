@@ -24,7 +24,9 @@
 // as a paired remote does when a button is pressed (--return=host: it waits
 // for the host to connect it). --ready's FILE gets the remote's address once
 // it has its controller; with --sync, it can be found and connected only
-// once that FILE appears, as a remote after its SYNC button is pressed. LOG's times are in ms since
+// while that FILE is there: from its SYNC button's press until it is
+// switched off (btvirt's controllers find a device by its page scan, so it
+// cannot stay connectable and not be found). LOG's times are in ms since
 // the remote started; `create` is the HID channels open, `destroy` the link gone.
 #include <poll.h>
 #include <signal.h>
@@ -301,7 +303,8 @@ private:
     int fd_ = -1;
     int index_ = 1;
     std::string readyFile_;
-    std::string syncFile_;  // SYNC is pressed when it appears
+    std::string syncFile_;  // found and connectable while it is there
+    bool findable_ = false;
     bool pinGiven_ = false;
     Bytes pin_;
     bool returnsItself_ = true;
@@ -919,9 +922,9 @@ void BluetoothRemote::Page() {
 void BluetoothRemote::Serve() {
     uint8_t packet[1100];
     while (stopRequested == 0) {
-        if (!syncFile_.empty() && access(syncFile_.c_str(), F_OK) == 0) {
-            syncFile_.clear();
-            Command(kWriteScanEnable, {kScanBoth});
+        if (!syncFile_.empty() && (access(syncFile_.c_str(), F_OK) == 0) != findable_) {
+            findable_ = !findable_;
+            Command(kWriteScanEnable, {findable_ ? kScanBoth : kScanNone});
         }
         if (retrying_ && Clock::now() >= retryAt_) {
             retrying_ = false;

@@ -2,7 +2,7 @@
 # Runs in the shared-root guest (init_shared_root), as root in this machine's
 # own root under a tmpfs overlay: Wii Remotes over Bluetooth, paired and
 # connected by the player with the README's own bluetoothctl steps, then
-# played by the real programs.
+# played by the real programs; or paired by glowbrand-doctor --pair alone.
 #
 #   guest_bluetooth.sh DIR
 #
@@ -21,10 +21,21 @@
 #             byte order, and the pairing must fail (nothing runs then)
 #   RETURN=host          after a drop the remote waits for the host, and the
 #             player types the README's `connect` again
+#   PAIR=doctor          the player pairs with glowbrand-doctor --pair instead
+#             of the README's lines: its output and status in pair.out and
+#             pair.status (RUN runs only after a status of 0)
+#   UDEV_RULE=0  the udev rule is taken away before --pair and put back after it
+#             as the package's install does (reload, trigger); then --pair
+#             runs again (pair-again.out, pair-again.status)
+#   UNBONDED=1           BlueZ knows the remote from before without a bond, and
+#             its SYNC is never pressed; RUN=glowbrand-doctor runs all the same
+#   BT_AUDIO=1           the doctor's sound server's default output is named as
+#             BlueZ names a Bluetooth headset's
 # and gets address (the remote's), status, stdout, stderr, remote.log (and
 # remote-before.log and remote-after.log: as the program found and left it),
 # bluetoothctl.log and steps (each README line typed, and whether its answer
-# came). DIR/timeline says when each step began.
+# came). DIR/no-adapter.out and .status: glowbrand-doctor --pair before any
+# adapter is there. DIR/timeline says when each step began.
 set -u
 dir=$1
 [ -e /dev/fd ] || ln -s /proc/self/fd /dev/fd  # devtmpfs has none
@@ -46,6 +57,9 @@ for module in $(cat "$VM/modules/bluetooth" "$VM/modules/bluetooth-remote"); do
 done
 
 mark modules
+# Before any adapter: what --pair says without one.
+"$DOCTOR" --pair >"$dir/no-adapter.out" 2>&1 </dev/null
+echo $? >"$dir/no-adapter.status"
 # One controller for the host and one for each case's remote, all linked.
 controllers=$((${#cases[@]} + 1))
 btvirt -l"$controllers" </dev/null >/tmp/btvirt.log 2>&1 &
@@ -96,6 +110,22 @@ dmesg >"$dir/dmesg-remotes.log" 2>/dev/null
 # seat's part (73-seat-late.rules and logind turn the uaccess tag into the
 # user's access) is played by a rule that gives the node to the player.
 mkdir -p /run/dbus /var/lib/bluetooth
+# Remotes BlueZ knows from before without a bond: their name, trust and HID
+# service kept, no link key. ClassicBondedOnly as Debian's BlueZ has it.
+for case in "${cases[@]}"; do
+  case=${case%/}
+  UNBONDED=0
+  # shellcheck source=/dev/null
+  . "$case/env"
+  [ "$UNBONDED" = 1 ] || continue
+  address=$(cat "/tmp/ready-$(cat "/tmp/index-$(basename "$case")")")
+  mkdir -p "/var/lib/bluetooth/$host/$address"
+  printf '%s\n' "[General]" "Name=Nintendo RVL-CNT-01" "Class=0x002504" \
+    "SupportedTechnologies=BR/EDR;" "Trusted=true" "Blocked=false" \
+    "Services=00001124-0000-1000-8000-00805f9b34fb;" \
+    >"/var/lib/bluetooth/$host/$address/info"
+done
+sed -i 's/^#*ClassicBondedOnly=.*/ClassicBondedOnly=true/' /etc/bluetooth/input.conf
 dbus-daemon --system --fork
 echo "player:x:4242:4242::/tmp/player:/bin/sh" >>/etc/passwd
 echo "player:x:4242:" >>/etc/group
@@ -159,9 +189,17 @@ answer() {  # <line> <address>
   esac
 }
 
+# glowbrand-doctor --pair, as the player: its output and status.
+pair_with_doctor() {  # <output> <status file>
+  setpriv --reuid=4242 --regid=4242 --clear-groups env HOME=/tmp/player \
+    bash -c 'timeout -s KILL 120 /tmp/player/glowbrand-doctor --pair; echo $? >/tmp/player/pair.status' \
+    </dev/null >"$1" 2>&1
+  mv /tmp/player/pair.status "$2"
+}
+
 for case in "${cases[@]}"; do
   case=${case%/}
-  PIN="" RETURN=self RUN=glowbrand
+  PIN="" RETURN=self RUN=glowbrand PAIR=readme UDEV_RULE=1 UNBONDED=0 BT_AUDIO=0
   # shellcheck source=/dev/null
   . "$case/env"
   index=$(cat "/tmp/index-$(basename "$case")")
@@ -171,10 +209,39 @@ for case in "${cases[@]}"; do
   product=${product:-0306}
   : >"$case/steps"
   mark "$(basename "$case")"
-  touch "/tmp/sync-$index"  # SYNC pressed: the remote can be found
+  # SYNC pressed: the remote can be found
+  [ "$UNBONDED" = 1 ] || touch "/tmp/sync-$index"
   start_bluetoothctl /tmp/bluetoothctl.log
   paired=0
-  for line in "${readme[@]}"; do
+  readme_lines=("${readme[@]}")
+  if [ "$PAIR" = doctor ]; then
+    readme_lines=()
+    if [ "$UDEV_RULE" = 0 ]; then
+      rm /etc/udev/rules.d/70-glowbrand.rules
+      SYSTEMD_IGNORE_CHROOT=1 "$UDEVADM" control --reload
+    fi
+    mark "--pair"
+    pair_with_doctor "$case/pair.out" "$case/pair.status"
+    if [ "$UDEV_RULE" = 0 ]; then
+      # What the package's install does: the rule, then udev told of it.
+      cp "$RULE" /etc/udev/rules.d/
+      # (udevadm does nothing in a chroot unless told to.)
+      (
+        export SYSTEMD_IGNORE_CHROOT=1
+        "$UDEVADM" control --reload
+        "$UDEVADM" trigger --verbose --subsystem-match=hidraw --action=change
+        "$UDEVADM" settle --timeout=10
+        ls -l /dev/hidraw*
+      ) >"$case/udev.log" 2>&1
+      mark "--pair again"
+      pair_with_doctor "$case/pair-again.out" "$case/pair-again.status"
+      cp "$case/pair-again.status" "$case/pair.final"
+    else
+      cp "$case/pair.status" "$case/pair.final"
+    fi
+    [ "$(cat "$case/pair.final")" = 0 ] && paired=1
+  fi
+  for line in "${readme_lines[@]}"; do
     line=${line//00:1F:32:AA:BB:CC/$address}
     mark "$line"
     if type_line "$line" "$(answer "$line" "$address")"; then
@@ -193,9 +260,9 @@ for case in "${cases[@]}"; do
       [ "$paired" = 1 ] || { type_line "scan off" "$(answer "scan off")"; break; }
     fi
   done
-  if [ "$paired" = 1 ]; then
+  if [ "$paired" = 1 ] || [ "$RUN" = glowbrand-doctor ]; then
     node=""
-    for _ in $(seq 300); do
+    for _ in $(seq "$((paired ? 300 : 0))"); do
       node=$(ls /sys/bus/hid/devices/0005:057E:"$product".*/hidraw 2>/dev/null | head -n 1)
       [ -n "$node" ] && [ "$(stat -c %u "/dev/$node" 2>/dev/null)" = 4242 ] && break
       sleep 0.05
@@ -226,8 +293,12 @@ for case in "${cases[@]}"; do
     cp "/tmp/remote-$index.log" "$case/remote-before.log"
     if [ "$RUN" = glowbrand-doctor ]; then
       # The doctor's sound check wants the player's sound server, as on a desktop.
+      headset=""
+      [ "$BT_AUDIO" = 1 ] && headset="pactl load-module module-null-sink \
+        sink_name=bluez_output.00_1F_32_AA_BB_CC.1 >/dev/null &&
+        pactl set-default-sink bluez_output.00_1F_32_AA_BB_CC.1 &&"
       setpriv --reuid=4242 --regid=4242 --clear-groups env HOME=/tmp/player bash -c \
-        ". /tmp/player/private_pulse.sh && start_private_pulse && cd '$play' &&
+        ". /tmp/player/private_pulse.sh && start_private_pulse && $headset cd '$play' &&
          timeout -s KILL 60 /tmp/player/$RUN; echo \$? >/tmp/player/status; stop_private_pulse" \
         </dev/null >/tmp/stdout 2>/tmp/stderr
     else
@@ -240,7 +311,9 @@ for case in "${cases[@]}"; do
     cp /tmp/player/status /tmp/stdout /tmp/stderr "$case/"
     rm -rf "$play" /tmp/player/status
   fi
-  # The next case starts from a host that knows no remote.
+  # The next case starts from a host that knows no remote, and the remote
+  # is switched off.
+  rm -f "/tmp/sync-$index"
   type_line "remove $address" "removed|not available"
   stop_bluetoothctl
   cp /tmp/bluetoothctl.log "$case/bluetoothctl.log"

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "doctor/check.h"
+#include "doctor/pairing.h"
 #include "fake_win32_hid.h"
 
 namespace {
@@ -140,3 +141,13 @@ INSTANTIATE_TEST_SUITE_P(Remotes, DoctorOnWindows, ::testing::ValuesIn(kCases),
                          [](const ::testing::TestParamInfo<Case>& info) {
                              return std::string(info.param.name);
                          });
+
+// Windows pairs in Settings: --pair says so, with the Settings steps.
+TEST(PairOnWindows, SaysItIsForLinuxAndHowWindowsPairs) {
+    transcript.clear();
+    doctorPrint = Catch;
+    EXPECT_EQ(PairRemote(), 1);
+    EXPECT_EQ(transcript.rfind("glowbrand-doctor --pair is for Linux.", 0), 0u) << transcript;
+    EXPECT_NE(transcript.find("Settings > Bluetooth & devices > Add device"), std::string::npos)
+        << transcript;
+}

@@ -6,6 +6,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <system_error>
 
 #include "config.h"
@@ -81,6 +82,15 @@ bool UdevRuleInstalled() {
         }
     }
     return false;
+}
+
+bool BluetoothInputSettings(std::string& text) {
+    std::ifstream in("/etc/bluetooth/input.conf");
+    if (!in) {
+        return false;
+    }
+    text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return true;
 }
 
 SystemFamily ThisSystem() {

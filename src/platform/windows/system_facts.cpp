@@ -58,3 +58,7 @@ bool RunningAsRoot() {
     CloseHandle(token);
     return elevated;
 }
+
+bool BluetoothInputSettings(std::string&) {
+    return false;
+}

@@ -53,3 +53,11 @@ struct SoundOutput {
 // always opens, so that sound is never the reason the program stops.
 extern const SoundOutput kSoundOutputs[];
 extern const size_t kSoundOutputCount;
+
+// The system's default output device as its sound server names it, for the
+// doctor; empty where none answers or the system names none.
+std::string DefaultOutputName();
+
+// True when that name is a Bluetooth device's (BlueZ's sinks on PulseAudio
+// and on PipeWire).
+bool IsBluetoothOutput(const std::string& name);

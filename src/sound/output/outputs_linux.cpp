@@ -10,6 +10,7 @@
 // on silently with SDL's dummy driver rather than failing.
 #include "sound/output/output.h"
 #include "sound/output/pipewire/pipewire_output.h"
+#include "sound/output/pulse/default_sink.h"
 #include "sound/output/pulse/pulse_output.h"
 #include "sound/output/sdl/sdl_output.h"
 
@@ -27,3 +28,8 @@ const SoundOutput kSoundOutputs[] = {
      DescribeSdlSilence},
 };
 const size_t kSoundOutputCount = sizeof kSoundOutputs / sizeof kSoundOutputs[0];
+
+std::string DefaultOutputName() {
+    std::string name;
+    return PulseDefaultSinkName(name) ? name : std::string();
+}

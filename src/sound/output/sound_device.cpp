@@ -74,3 +74,7 @@ bool DescribeSoundDevice(SoundDeviceFacts& facts) {
     }
     return false;
 }
+
+bool IsBluetoothOutput(const std::string& name) {
+    return name.rfind("bluez_", 0) == 0;
+}
