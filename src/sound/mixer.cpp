@@ -58,8 +58,8 @@ struct Shared {
     // table under the device lock instead, which every change also takes.
     std::mutex table;
     std::condition_variable workDone;
-    // Held while the device is opened or closed, apart from the table, so
-    // that a play never waits for a device being opened.
+    // Held while the device is asked to open or close, apart from the
+    // table, so that a play never waits for that.
     std::mutex device;
 };
 Shared& shared = *new Shared;
@@ -169,20 +169,30 @@ void Release(PreparedSound& entry) {
     entry = PreparedSound{};
 }
 
-// Opens the device the first time it is needed since the last close, with
-// nothing playing; not once a close has come since the decode began.
+// Before an output opens after a time with none: plays made meanwhile are
+// not heard late, and nothing fades in from before.
+void ResumeMixing() {
+    const std::lock_guard lock(shared.table);
+    const SoundDeviceLock device;
+    playingRequest = request.load();
+    playingEntry = -1;
+    playingPosition = 0;
+    playingMixed = 0;
+    beforeLastPlay.kept = false;
+}
+
+// Has the device opened the first time it is needed since the last close;
+// not once a close has come since the decode began. Returns at once: the
+// device opens, and opens again after a server is lost, on its own thread.
 void OpenDevice(uint64_t closesAtStart) {
     const std::lock_guard lock(shared.device);
     if (deviceOpen || closes.load() != closesAtStart) {
         return;
     }
     MakeAlertTone();
-    // Plays made before the device opened are not heard later.
-    playingRequest = request.load();
-    playingEntry = -1;
-    playingPosition = 0;
-    beforeLastPlay.kept = false;
-    deviceOpen = OpenSoundDevice({MixSound, UnmixSound});
+    // Plays made before the device is asked to open are not heard later.
+    ResumeMixing();
+    deviceOpen = OpenSoundDevice({MixSound, UnmixSound, ResumeMixing});
 }
 
 // Under the table lock.

@@ -1,9 +1,22 @@
 // The device over the system's table of outputs: one place that knows which
-// output opened, so that adding or reordering an output is one row.
+// output opened, so that adding or reordering an output is one row, and one
+// place that looks for an output again when the one playing is lost.
+//
+// Only the keeper thread opens and closes outputs, so two opens never meet
+// in an output's state. It holds no lock of the device's across an open or
+// a close: a play, a decode and the end never wait for a server.
 #include "sound/output/sound_device.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
 #include <cstring>
+#include <mutex>
+#include <system_error>
+#include <thread>
+
+#include "config.h"
 
 namespace {
 
@@ -11,10 +24,23 @@ namespace {
 // rows of a table that lives as long as the program, so a reader that
 // catches the old one still speaks to an output that handles being closed.
 std::atomic<const SoundOutput*> opened{nullptr};
-// The last output that opened, kept after it closes: a thread of its that
-// outlived the close (one stuck in the system) still takes its lock before
-// it pulls, so the lock is still taken when what the pull reads is freed.
+// The output opened or being opened last, kept after it closes: what the
+// pull reads is changed under its lock.
 std::atomic<const SoundOutput*> lastOpened{nullptr};
+
+// What the keeper shares with the callers. Made once and never destroyed:
+// a keeper stuck in a server's library may come back to it at any time, even
+// as the process ends.
+struct Keeper {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool wanted = false;   // an output is to be kept open
+    bool running = false;  // the keeper thread is alive
+    uint64_t closes = 0;   // closes asked for
+    uint64_t closed = 0;   // closes the keeper has carried out
+    MixerPull pull;
+};
+Keeper& keeper = *new Keeper;
 
 bool Silence(int16_t* out, size_t frames, int32_t) {
     std::memset(out, 0, frames * 2 * sizeof(int16_t));
@@ -23,27 +49,104 @@ bool Silence(int16_t* out, size_t frames, int32_t) {
 
 void NothingToTakeBack(size_t, int32_t) {}
 
+// The table's last row is the stand-in that plays nowhere: the keeper plays
+// through no output rather than through it, and keeps looking.
+constexpr size_t LookedAt() {
+    return kSoundOutputCount > 1 ? kSoundOutputCount - 1 : kSoundOutputCount;
+}
+
+// On the keeper: the first row that opens, or none. `late`: a time with no
+// output came before, and the mixer starts afresh before the row's thread
+// first pulls; plays made while the device first opens are heard.
+const SoundOutput* OpenFirst(const MixerPull& pull, bool late) {
+    for (size_t i = 0; i < LookedAt(); ++i) {
+        const SoundOutput& row = kSoundOutputs[i];
+        // Changes to what the pull reads take this row's lock from now on.
+        lastOpened = &row;
+        if (late && pull.resume != nullptr) {
+            pull.resume();
+        }
+        if (row.open(pull)) {
+            opened = &row;
+            return &row;
+        }
+    }
+    return nullptr;
+}
+
+void Close(const SoundOutput*& output) {
+    if (output != nullptr) {
+        opened = nullptr;
+        output->close();
+        output = nullptr;
+    }
+}
+
+// Opens an output and keeps one open while one is wanted: a lost one is
+// closed, and where none is open the table is tried again after a pause.
+void Keep() {
+    const SoundOutput* output = nullptr;
+    bool late = false;
+    std::unique_lock lock(keeper.mutex);
+    while (true) {
+        if (keeper.closed != keeper.closes || !keeper.wanted) {
+            const uint64_t closes = keeper.closes;
+            lock.unlock();
+            Close(output);
+            lock.lock();
+            keeper.closed = closes;
+            keeper.changed.notify_all();
+        }
+        if (!keeper.wanted) {
+            break;
+        }
+        const MixerPull pull = keeper.pull;
+        lock.unlock();
+        if (output != nullptr && output->lost != nullptr && output->lost()) {
+            Close(output);
+            late = true;
+        }
+        if (output == nullptr) {
+            output = OpenFirst(pull, late);
+            late = true;
+        }
+        lock.lock();
+        keeper.changed.wait_for(lock, std::chrono::milliseconds(kSoundRetryMs),
+                                [] { return !keeper.wanted || keeper.closed != keeper.closes; });
+    }
+    keeper.running = false;
+    keeper.changed.notify_all();
+}
+
 }  // namespace
 
 bool OpenSoundDevice(const MixerPull& pull) {
-    if (opened.load() != nullptr) {
+    const std::lock_guard lock(keeper.mutex);
+    keeper.pull = pull;
+    keeper.wanted = true;
+    if (keeper.running) {
         return true;
     }
-    for (size_t i = 0; i < kSoundOutputCount; ++i) {
-        if (kSoundOutputs[i].open(pull)) {
-            lastOpened = &kSoundOutputs[i];
-            opened = &kSoundOutputs[i];
-            return true;
-        }
+    try {
+        std::thread(Keep).detach();
+    } catch (const std::system_error&) {
+        keeper.wanted = false;
+        return false;
     }
-    return false;
+    keeper.running = true;
+    return true;
 }
 
 void CloseSoundDevice() {
-    const SoundOutput* output = opened.exchange(nullptr);
-    if (output != nullptr) {
-        output->close();
+    std::unique_lock lock(keeper.mutex);
+    if (!keeper.running) {
+        return;
     }
+    keeper.wanted = false;
+    const uint64_t close = ++keeper.closes;
+    keeper.changed.notify_all();
+    keeper.changed.wait_for(lock, std::chrono::milliseconds(kSoundCloseWaitMs),
+                            [close] { return !keeper.running || keeper.closed >= close; });
 }
 
 SoundDeviceLock::SoundDeviceLock() : held_(lastOpened.load()) {
@@ -66,7 +169,7 @@ void SkipSoundDeviceQueue() {
 }
 
 bool DescribeSoundDevice(SoundDeviceFacts& facts) {
-    const MixerPull silence{Silence, NothingToTakeBack};
+    const MixerPull silence{Silence, NothingToTakeBack, nullptr};
     for (size_t i = 0; i < kSoundOutputCount; ++i) {
         if (kSoundOutputs[i].describe(silence, facts)) {
             return true;

@@ -32,6 +32,8 @@ spa_hook coreListener{};
 spa_hook registryListener{};
 spa_hook streamListener{};
 std::atomic<bool> open{false};
+// Set on the loop's thread once the server connection or the stream failed.
+std::atomic<bool> broken{false};
 
 // What the pull reads is changed under this lock; it outlives every stream.
 std::mutex mixing;
@@ -67,14 +69,19 @@ void NoteDone(void*, uint32_t id, int seq) {
     }
 }
 
+// The core's errors are the connection's: the server went away.
 void NoteError(void*, uint32_t id, int, int, const char*) {
     if (id == PW_ID_CORE) {
         opening.failed = true;
+        broken = true;
         Signal();
     }
 }
 
-void NoteState(void*, pw_stream_state, pw_stream_state, const char*) {
+void NoteState(void*, pw_stream_state, pw_stream_state state, const char*) {
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+        broken = true;
+    }
     Signal();
 }
 
@@ -263,6 +270,7 @@ bool OpenPipeWireOutput(const MixerPull& pull) {
         return false;
     }
     opening = Opening{};
+    broken = false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kServerOpenTimeoutMs);
     bool ready = false;
     pw_thread_loop_lock(loop);
@@ -291,6 +299,10 @@ void ClosePipeWireOutput() {
     }
     Release();
     open = false;
+}
+
+bool PipeWireOutputLost() {
+    return open && broken;
 }
 
 bool DescribePipeWireOutput(const MixerPull& pull, SoundDeviceFacts& facts) {

@@ -270,6 +270,18 @@ void SkipPulseQueue() {
     pa_threaded_mainloop_unlock(loop);
 }
 
+bool PulseOutputLost() {
+    const std::lock_guard held(lifecycle);
+    if (!open) {
+        return false;
+    }
+    pa_threaded_mainloop_lock(loop);
+    const bool lost = pa_context_get_state(context) != PA_CONTEXT_READY || stream == nullptr ||
+                      pa_stream_get_state(stream) != PA_STREAM_READY;
+    pa_threaded_mainloop_unlock(loop);
+    return lost;
+}
+
 bool DescribePulseOutput(const MixerPull& pull, SoundDeviceFacts& facts) {
     if (!OpenPulseOutput(pull)) {
         return false;

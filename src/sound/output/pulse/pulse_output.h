@@ -34,6 +34,10 @@ void ClosePulseOutput();
 // is not open, or is being opened or closed.
 void SkipPulseQueue();
 
+// True once the open stream or its server connection has failed: the
+// server went away.
+bool PulseOutputLost();
+
 // Opens the stream, notes what it plays at, and closes it again.
 bool DescribePulseOutput(const MixerPull& pull, SoundDeviceFacts& facts);
 
