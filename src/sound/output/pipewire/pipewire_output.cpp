@@ -36,6 +36,7 @@ std::atomic<bool> open{false};
 std::atomic<bool> broken{false};
 
 // What the pull reads is changed under this lock; it outlives every stream.
+// The realtime thread never waits for it.
 std::mutex mixing;
 MixerPull pulling;  // set before the stream connects
 
@@ -86,7 +87,9 @@ void NoteState(void*, pw_stream_state, pw_stream_state state, const char*) {
 }
 
 // The graph asks for a cycle's frames: they are mixed now, so a sound
-// started since the last cycle is in this one.
+// started since the last cycle is in this one. Where what the pull reads is
+// being changed just then, the cycle is silence and the sound goes on in the
+// next: the realtime thread never waits.
 void Process(void*) {
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream);
     if (buffer == nullptr) {
@@ -101,9 +104,11 @@ void Process(void*) {
     if (buffer->requested != 0) {
         frames = std::min(frames, static_cast<uint32_t>(buffer->requested));
     }
-    {
-        const std::lock_guard lock(mixing);
+    const std::unique_lock lock(mixing, std::try_to_lock);
+    if (lock.owns_lock()) {
         pulling.mix(static_cast<int16_t*>(data.data), frames, kOutputRate);
+    } else {
+        std::memset(data.data, 0, frames * kFrameBytes);
     }
     data.chunk->offset = 0;
     data.chunk->stride = static_cast<int32_t>(kFrameBytes);
