@@ -354,17 +354,14 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
     const uint64_t latest = request.load(std::memory_order_acquire);
     std::memset(out, 0, frames * 2 * sizeof(int16_t));
 
-    int32_t fadingEntry = -1;
-    uint64_t fadingPosition = 0;
     if (latest != playingRequest) {
         beforeLastPlay = {true, playingRequest, playingEntry, playingPosition, playingMixed};
-        fadingEntry = playingEntry;
-        fadingPosition = playingPosition;
         playingRequest = latest;
         playingEntry = static_cast<int32_t>(latest & 0xFFFFFFFF) - 1;
         playingPosition = 0;
         playingMixed = 0;
     }
+    const uint64_t mixedBefore = playingMixed;
     playingMixed += frames;
 
     bool sounded = false;
@@ -380,16 +377,21 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
         }
     }
 
-    // The cut-off sound dies away under the new one's first frames.
-    if (fadingEntry >= 0) {
-        const DecodedSound& old = prepared[fadingEntry].sound;
+    // The cut-off sound dies away under the new one's first kCutFadeFrames
+    // frames, however many buffers they take: where it is in its fade
+    // follows from the frames of the new one mixed so far, frames taken back
+    // included.
+    if (beforeLastPlay.kept && beforeLastPlay.entry >= 0 && mixedBefore < kCutFadeFrames) {
+        const DecodedSound& old = prepared[beforeLastPlay.entry].sound;
         const uint64_t step = StepOf(old, deviceRate);
-        const size_t fade = std::min(frames, static_cast<size_t>(kCutFadeFrames));
-        for (size_t i = 0; i < fade && FrameAt(old, fadingPosition, frame); ++i) {
-            const float gain = 1.0f - static_cast<float>(i) / kCutFadeFrames;
+        uint64_t position = beforeLastPlay.position + mixedBefore * step;
+        const auto fade =
+            static_cast<size_t>(std::min<uint64_t>(frames, kCutFadeFrames - mixedBefore));
+        for (size_t i = 0; i < fade && FrameAt(old, position, frame); ++i) {
+            const float gain = 1.0f - static_cast<float>(mixedBefore + i) / kCutFadeFrames;
             out[i * 2] = ToSample(out[i * 2] + gain * frame[0]);
             out[i * 2 + 1] = ToSample(out[i * 2 + 1] + gain * frame[1]);
-            fadingPosition += step;
+            position += step;
             sounded = true;
         }
     }
