@@ -13,7 +13,8 @@
 
 // The server keeps this many frames queued ahead of its sink, so the stream
 // survives a client that wakes late; a new sound is written over the queue,
-// all but two refills of it, so it does not wait behind it ...
+// all of it that the sink cannot have read yet (as the server's timing
+// reports tell), so it does not wait behind it ...
 constexpr int32_t kPulseQueueFrames = 1920;
 // ... and the sink buffers one refill (2 ms) ahead of what is heard, asking
 // for more each time this many have played. The stream starts once this much
