@@ -125,6 +125,10 @@ constexpr int32_t kServerOpenTimeoutMs = 1000;
 // heard again within about a second of a server's return, seldom enough to
 // cost nothing meanwhile.
 constexpr int32_t kSoundRetryMs = 1000;
+// An output that has not opened within this long is given up on (the next
+// row is tried, and it is tried again later): SDL's drivers wait for a
+// server that does not answer without a limit of their own.
+constexpr int32_t kSoundOpenLimitMs = 2000;
 // The end waits at most this long for the output to close: one stuck on a
 // server that does not answer is left to close when it comes back.
 constexpr int32_t kSoundCloseWaitMs = 1000;

@@ -3,18 +3,25 @@
 // place that looks for an output again when the one playing is lost.
 //
 // Only the keeper thread opens and closes outputs, so two opens never meet
-// in an output's state. It holds no lock of the device's across an open or
-// a close: a play, a decode and the end never wait for a server.
+// in an output's state, with one exception: an open that has not answered
+// within kSoundOpenLimitMs (SDL's drivers have no time limit of their own)
+// is given up on and left to its own thread, which closes what it opens
+// when it returns; until then no row of that output is tried. The keeper
+// holds no lock of the device's across an open or a close: a play, a decode
+// and the end never wait for a server.
 #include "sound/output/sound_device.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <vector>
 
 #include "config.h"
 
@@ -39,8 +46,17 @@ struct Keeper {
     uint64_t closes = 0;   // closes asked for
     uint64_t closed = 0;   // closes the keeper has carried out
     MixerPull pull;
+    // The rows whose open was given up on, until that open returns.
+    std::vector<const SoundOutput*> straggling;
 };
 Keeper& keeper = *new Keeper;
+
+// One open on a thread of its own, under the keeper's mutex.
+struct Attempt {
+    bool done = false;
+    bool opened = false;
+    bool givenUp = false;
+};
 
 bool Silence(int16_t* out, size_t frames, int32_t) {
     std::memset(out, 0, frames * 2 * sizeof(int16_t));
@@ -51,8 +67,55 @@ void NothingToTakeBack(size_t, int32_t) {}
 
 // The table's last row is the stand-in that plays nowhere: the keeper plays
 // through no output rather than through it, and keeps looking.
-constexpr size_t LookedAt() {
+size_t LookedAt() {
     return kSoundOutputCount > 1 ? kSoundOutputCount - 1 : kSoundOutputCount;
+}
+
+// On the attempt's thread: opens the row, and where the keeper gave up
+// waiting, closes it again at once and lets its rows be tried again.
+void Open(const SoundOutput& row, MixerPull pull, const std::shared_ptr<Attempt>& attempt) {
+    const bool opened = row.open(pull);
+    std::unique_lock lock(keeper.mutex);
+    if (!attempt->givenUp) {
+        attempt->done = true;
+        attempt->opened = opened;
+        keeper.changed.notify_all();
+        return;
+    }
+    lock.unlock();
+    if (opened) {
+        row.close();
+    }
+    lock.lock();
+    std::erase(keeper.straggling, &row);
+}
+
+// On the keeper: opens the row within kSoundOpenLimitMs or gives up on it,
+// sooner where the device is to close. Where no thread can be started, the
+// keeper opens it itself.
+bool OpenWithinLimit(const SoundOutput& row, const MixerPull& pull) {
+    auto attempt = std::make_shared<Attempt>();
+    try {
+        std::thread(Open, std::cref(row), pull, attempt).detach();
+    } catch (const std::system_error&) {
+        return row.open(pull);
+    }
+    std::unique_lock lock(keeper.mutex);
+    keeper.changed.wait_for(lock, std::chrono::milliseconds(kSoundOpenLimitMs), [&attempt] {
+        return attempt->done || !keeper.wanted || keeper.closed != keeper.closes;
+    });
+    if (!attempt->done) {
+        attempt->givenUp = true;
+        keeper.straggling.push_back(&row);
+    }
+    return attempt->opened;
+}
+
+// Rows with one close function share one output's state (SDL's three).
+bool Straggling(const SoundOutput& row) {
+    const std::lock_guard lock(keeper.mutex);
+    return std::any_of(keeper.straggling.begin(), keeper.straggling.end(),
+                       [&row](const SoundOutput* other) { return other->close == row.close; });
 }
 
 // On the keeper: the first row that opens, or none. `late`: a time with no
@@ -61,12 +124,15 @@ constexpr size_t LookedAt() {
 const SoundOutput* OpenFirst(const MixerPull& pull, bool late) {
     for (size_t i = 0; i < LookedAt(); ++i) {
         const SoundOutput& row = kSoundOutputs[i];
+        if (Straggling(row)) {
+            continue;
+        }
         // Changes to what the pull reads take this row's lock from now on.
         lastOpened = &row;
         if (late && pull.resume != nullptr) {
             pull.resume();
         }
-        if (row.open(pull)) {
+        if (OpenWithinLimit(row, pull)) {
             opened = &row;
             return &row;
         }
