@@ -818,13 +818,17 @@ struct Recording {
     std::vector<Seen> sizes;
 };
 
-// The test clock's time by which the block from `frame` on had reached the
-// recording; 1e300 when it never did.
+// When the block from `frame` on reached the recording, on the test clock;
+// 1e300 when it never did. A recorder hands its frames over in bursts now
+// and then (its first above all): the frames of a burst came in real time
+// before the last of them, after the burst before.
 double BlockSeenAt(const Recording& recording, size_t frame) {
-    const double bytes = static_cast<double>((frame + kToneBlock) * 4);
-    for (const Seen& size : recording.sizes) {
-        if (size.value >= bytes) {
-            return size.wallMs;
+    const size_t end = frame + kToneBlock;
+    for (size_t i = 0; i < recording.sizes.size(); ++i) {
+        const Seen& size = recording.sizes[i];
+        if (size.value >= static_cast<double>(end * 4)) {
+            const double came = size.wallMs - (size.value / 4 - end) / (kRate / 1000.0);
+            return i == 0 ? came : std::max(came, recording.sizes[i - 1].wallMs);
         }
     }
     return 1e300;
