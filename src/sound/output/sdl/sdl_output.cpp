@@ -10,6 +10,7 @@
 
 #include "config.h"
 #include "platform/sdl/sdl_lock.h"
+#include "sound/wav/sdl_hints.h"
 
 namespace {
 
@@ -74,6 +75,7 @@ bool OpenOn(const char* driver, const MixerPull& pull) {
         return true;
     }
     SilenceLibraries();
+    SetSdlHintsOnce();
     if (SDL_AudioInit(driver) != 0) {
         SDL_AudioQuit();
         return false;
