@@ -34,6 +34,11 @@ std::atomic<const SoundOutput*> opened{nullptr};
 // The output opened or being opened last, kept after it closes: what the
 // pull reads is changed under its lock.
 std::atomic<const SoundOutput*> lastOpened{nullptr};
+// Held by every SoundDeviceLock around the output's lock. The keeper takes
+// it once after it names a new output to lock and before that output opens,
+// so that a change begun under the old output's lock (or under none, before
+// any opened) has ended before the new output's thread first pulls.
+std::mutex changing;
 
 // What the keeper shares with the callers. Made once and never destroyed:
 // a keeper stuck in a server's library may come back to it at any time, even
@@ -129,6 +134,7 @@ const SoundOutput* OpenFirst(const MixerPull& pull, bool late) {
         }
         // Changes to what the pull reads take this row's lock from now on.
         lastOpened = &row;
+        { const std::lock_guard barrier(changing); }
         if (late && pull.resume != nullptr) {
             pull.resume();
         }
@@ -215,7 +221,9 @@ void CloseSoundDevice() {
                             [close] { return !keeper.running || keeper.closed >= close; });
 }
 
-SoundDeviceLock::SoundDeviceLock() : held_(lastOpened.load()) {
+SoundDeviceLock::SoundDeviceLock() {
+    changing.lock();
+    held_ = lastOpened.load();
     if (held_ != nullptr) {
         held_->lock();
     }
@@ -225,6 +233,7 @@ SoundDeviceLock::~SoundDeviceLock() {
     if (held_ != nullptr) {
         held_->unlock();
     }
+    changing.unlock();
 }
 
 void SkipSoundDeviceQueue() {
