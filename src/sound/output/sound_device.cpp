@@ -6,12 +6,14 @@
 // in an output's state, with one exception: an open that has not answered
 // within kSoundOpenLimitMs (SDL's drivers have no time limit of their own)
 // is given up on and left to its own thread, which closes what it opens
-// when it returns; until then no row of that output is tried. The keeper
-// holds no lock of the device's across an open or a close: a play, a decode
-// and the end never wait for a server.
+// when it returns; until then no row of that output is tried, and what it
+// pulls meanwhile is silence, never the mixer's frames. The keeper holds no
+// lock of the device's across an open or a close: a play, a decode and the
+// end never wait for a server.
 #include "sound/output/sound_device.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -21,6 +23,7 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "config.h"
@@ -70,10 +73,51 @@ bool Silence(int16_t* out, size_t frames, int32_t) {
 
 void NothingToTakeBack(size_t, int32_t) {}
 
+// Each row pulls through a gate of its own, which passes the mixer's pull
+// only while the keeper admits that row: from before its open until it is
+// given up on or closed. Rows past the last gate are never tried.
+constexpr size_t kGatedRows = 8;
+std::array<std::atomic<bool>, kGatedRows> admitted{};
+std::atomic<bool (*)(int16_t*, size_t, int32_t)> mixerMix{nullptr};
+std::atomic<void (*)(size_t, int32_t)> mixerTakeBack{nullptr};
+
+template <size_t Row>
+bool GatedMix(int16_t* out, size_t frames, int32_t rate) {
+    const auto mix = mixerMix.load();
+    return admitted[Row] && mix != nullptr ? mix(out, frames, rate) : Silence(out, frames, rate);
+}
+
+template <size_t Row>
+void GatedTakeBack(size_t frames, int32_t rate) {
+    const auto takeBack = mixerTakeBack.load();
+    if (admitted[Row] && takeBack != nullptr) {
+        takeBack(frames, rate);
+    }
+}
+
+template <size_t... Row>
+constexpr std::array<MixerPull, kGatedRows> MakeGates(std::index_sequence<Row...>) {
+    return {MixerPull{GatedMix<Row>, GatedTakeBack<Row>, nullptr}...};
+}
+constexpr std::array<MixerPull, kGatedRows> kGates =
+    MakeGates(std::make_index_sequence<kGatedRows>{});
+
+size_t RowOf(const SoundOutput& row) {
+    return static_cast<size_t>(&row - kSoundOutputs);
+}
+
+// Stops the row's gate; once its lock has been let go, which its thread
+// holds around each pull, no pull of its passes the mixer's frames.
+void Shut(const SoundOutput& row) {
+    admitted[RowOf(row)] = false;
+    row.lock();
+    row.unlock();
+}
+
 // The table's last row is the stand-in that plays nowhere: the keeper plays
 // through no output rather than through it, and keeps looking.
 size_t LookedAt() {
-    return kSoundOutputCount > 1 ? kSoundOutputCount - 1 : kSoundOutputCount;
+    return std::min(kSoundOutputCount > 1 ? kSoundOutputCount - 1 : kSoundOutputCount, kGatedRows);
 }
 
 // On the attempt's thread: opens the row, and where the keeper gave up
@@ -98,7 +142,9 @@ void Open(const SoundOutput& row, MixerPull pull, const std::shared_ptr<Attempt>
 // On the keeper: opens the row within kSoundOpenLimitMs or gives up on it,
 // sooner where the device is to close. Where no thread can be started, the
 // keeper opens it itself.
-bool OpenWithinLimit(const SoundOutput& row, const MixerPull& pull) {
+bool OpenWithinLimit(const SoundOutput& row) {
+    const MixerPull& pull = kGates[RowOf(row)];
+    admitted[RowOf(row)] = true;
     auto attempt = std::make_shared<Attempt>();
     try {
         std::thread(Open, std::cref(row), pull, attempt).detach();
@@ -112,6 +158,10 @@ bool OpenWithinLimit(const SoundOutput& row, const MixerPull& pull) {
     if (!attempt->done) {
         attempt->givenUp = true;
         keeper.straggling.push_back(&row);
+    }
+    lock.unlock();
+    if (!attempt->opened) {
+        Shut(row);
     }
     return attempt->opened;
 }
@@ -138,7 +188,7 @@ const SoundOutput* OpenFirst(const MixerPull& pull, bool late) {
         if (late && pull.resume != nullptr) {
             pull.resume();
         }
-        if (OpenWithinLimit(row, pull)) {
+        if (OpenWithinLimit(row)) {
             opened = &row;
             return &row;
         }
@@ -149,6 +199,7 @@ const SoundOutput* OpenFirst(const MixerPull& pull, bool late) {
 void Close(const SoundOutput*& output) {
     if (output != nullptr) {
         opened = nullptr;
+        Shut(*output);
         output->close();
         output = nullptr;
     }
@@ -195,6 +246,8 @@ void Keep() {
 bool OpenSoundDevice(const MixerPull& pull) {
     const std::lock_guard lock(keeper.mutex);
     keeper.pull = pull;
+    mixerMix = pull.mix;
+    mixerTakeBack = pull.takeBack;
     keeper.wanted = true;
     if (keeper.running) {
         return true;
