@@ -44,6 +44,7 @@ case $kind in
   pulse)
     # shellcheck source=private_pulse.sh
     source "$here/private_pulse.sh"
+    # shellcheck disable=SC2034 # read by the functions sourced above
     pulse_dir=$dir pulse_log=$dir/server.log
     export XDG_RUNTIME_DIR=$dir PULSE_RUNTIME_PATH=$dir/pulse PULSE_STATE_PATH=$dir/state
     export PULSE_SERVER=unix:$dir/pulse/native

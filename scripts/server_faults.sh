@@ -6,7 +6,7 @@
 #
 #   scripts/server_faults.sh <build dir> [runs, 3] [gtest filter]
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 build=${1:?build dir} runs=${2:-3}
 filter=${3:-'SoundEndToEnd/SoundOutlivesItsServer.*'}
 test_binary=$build/tests/program_e2e_test
