@@ -176,8 +176,9 @@ void CloseSdlOutput() {
     CloseUnderLock();
 }
 
-// Without the SDL lock, which a message box holds while it is shown: only
-// the sound device's keeper, which asks this, opens and closes the device.
+// Without the SDL lock, which a message box holds while it is shown: the
+// sound device, which asks this, never opens or closes SDL's device at the
+// same time.
 bool SdlOutputLost() {
     return device != 0 && SDL_GetAudioDeviceStatus(device) == SDL_AUDIO_STOPPED;
 }
