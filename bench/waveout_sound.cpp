@@ -114,6 +114,7 @@ bool DescribeWaveOut(const MixerPull&, SoundDeviceFacts&) {
 
 // Each buffer is a period long: there is no queue worth skipping.
 const SoundOutput kSoundOutputs[] = {
-    {"waveOut", OpenWaveOut, CloseWaveOut, LockWaveOut, UnlockWaveOut, nullptr, DescribeWaveOut},
+    {"waveOut", OpenWaveOut, CloseWaveOut, LockWaveOut, UnlockWaveOut, nullptr, nullptr,
+     DescribeWaveOut},
 };
 const size_t kSoundOutputCount = 1;

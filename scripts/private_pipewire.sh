@@ -9,6 +9,10 @@
 #                            it (pipewire_env prints the variables), and its
 #                            server.log's "client too slow" lines count the
 #                            clients' underruns
+#   prepare_private_pipewire [dir]  the same in two steps: the folder and
+#   launch_private_pipewire         the bus, then the server's daemons
+#                                   (pipewire_daemon_pids), which may be
+#                                   killed and launched again there
 #   in_private_pipewire cmd  runs cmd as a client of it
 #   stop_private_pipewire    stops it and removes its folder
 # The sink is "glowbrand" at 48 kHz. It records with
@@ -17,7 +21,13 @@
 # silence, so the sink is one of PipeWire's own.
 
 start_private_pipewire() {
-  pipewire_dir=$(mktemp -d /tmp/glowbrand-pipewire-XXXXXX) || return 1
+  prepare_private_pipewire && launch_private_pipewire
+}
+
+# prepare_private_pipewire [dir]: the folder (a new one unless given), the
+# configuration and the session bus; no server yet.
+prepare_private_pipewire() {
+  pipewire_dir=${1:-$(mktemp -d /tmp/glowbrand-pipewire-XXXXXX)} || return 1
   chmod 700 "$pipewire_dir"
   export GLOWBRAND_PIPEWIRE_DIR=$pipewire_dir
   local config=$pipewire_dir/config
@@ -39,21 +49,32 @@ context.objects = [
 ]
 CONF
   private_wireplumber_config "$config/wireplumber"
-  local log=$pipewire_dir/server.log program vars _
-  mapfile -t vars < <(pipewire_env)
-  pipewire_pids=()
+  local _
+  pipewire_pids=() pipewire_daemon_pids=()
   # WirePlumber needs a session bus.
-  dbus-daemon --session --nofork --address="unix:path=$pipewire_dir/bus" >>"$log" 2>&1 &
+  dbus-daemon --session --nofork --address="unix:path=$pipewire_dir/bus" \
+    >>"$pipewire_dir/server.log" 2>&1 &
   pipewire_pids+=($!)
   for _ in $(seq 50); do
-    [ -S "$pipewire_dir/bus" ] && break
+    [ -S "$pipewire_dir/bus" ] && return 0
     sleep 0.1
   done
+}
+
+# Starts the server's daemons in the prepared folder and waits until they
+# serve; again after they were killed, at the same address.
+launch_private_pipewire() {
+  local log=$pipewire_dir/server.log program vars _
+  mapfile -t vars < <(pipewire_env)
+  pipewire_daemon_pids=()
+  # Sockets left by daemons that were killed would pass for the new ones.
+  rm -f "$pipewire_dir/pipewire-0" "$pipewire_dir/pipewire-0-manager"
   # Info level: the server logs each client that was too slow for its cycle.
   for program in pipewire wireplumber pipewire-pulse; do
     env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" PIPEWIRE_DEBUG=3 \
       DBUS_SESSION_BUS_ADDRESS="unix:path=$pipewire_dir/bus" "$program" >>"$log" 2>&1 &
     pipewire_pids+=($!)
+    pipewire_daemon_pids+=($!)
     # WirePlumber and pipewire-pulse give up at once when the server's socket
     # is not there yet: they start once it is.
     for _ in $(seq 100); do

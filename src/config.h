@@ -131,6 +131,18 @@ constexpr int32_t kPipeWireBufferFrames = 128;
 // A sound server (PipeWire, PulseAudio) that does not answer within this
 // long is passed over.
 constexpr int32_t kServerOpenTimeoutMs = 1000;
+// Where the sound's server went away, or none is up yet, the outputs are
+// tried again this often, until one opens: soon enough that the blade is
+// heard again within about a second of a server's return, seldom enough to
+// cost nothing meanwhile.
+constexpr int32_t kSoundRetryMs = 1000;
+// An output that has not opened within this long is given up on (the next
+// row is tried, and it is tried again later): SDL's drivers wait for a
+// server that does not answer without a limit of their own.
+constexpr int32_t kSoundOpenLimitMs = 2000;
+// The end waits at most this long for the output to close: one stuck on a
+// server that does not answer is left to close when it comes back.
+constexpr int32_t kSoundCloseWaitMs = 1000;
 
 // The sound cut off by a new one fades out over this many frames (2.5 ms)
 // under the new one's start, so a cut does not click.

@@ -58,8 +58,8 @@ struct Shared {
     // table under the device lock instead, which every change also takes.
     std::mutex table;
     std::condition_variable workDone;
-    // Held while the device is opened or closed, apart from the table, so
-    // that a play never waits for a device being opened.
+    // Held while the device is asked to open or close, apart from the
+    // table, so that a play never waits for that.
     std::mutex device;
 };
 Shared& shared = *new Shared;
@@ -169,20 +169,30 @@ void Release(PreparedSound& entry) {
     entry = PreparedSound{};
 }
 
-// Opens the device the first time it is needed since the last close, with
-// nothing playing; not once a close has come since the decode began.
+// Before an output opens after a time with none: plays made meanwhile are
+// not heard late, and nothing fades in from before.
+void ResumeMixing() {
+    const std::lock_guard lock(shared.table);
+    const SoundDeviceLock device;
+    playingRequest = request.load();
+    playingEntry = -1;
+    playingPosition = 0;
+    playingMixed = 0;
+    beforeLastPlay.kept = false;
+}
+
+// Has the device opened the first time it is needed since the last close;
+// not once a close has come since the decode began. Returns at once: the
+// device opens, and opens again after a server is lost, on its own thread.
 void OpenDevice(uint64_t closesAtStart) {
     const std::lock_guard lock(shared.device);
     if (deviceOpen || closes.load() != closesAtStart) {
         return;
     }
     MakeAlertTone();
-    // Plays made before the device opened are not heard later.
-    playingRequest = request.load();
-    playingEntry = -1;
-    playingPosition = 0;
-    beforeLastPlay.kept = false;
-    deviceOpen = OpenSoundDevice({MixSound, UnmixSound});
+    // Plays made before the device is asked to open are not heard later.
+    ResumeMixing();
+    deviceOpen = OpenSoundDevice({MixSound, UnmixSound, ResumeMixing});
 }
 
 // Under the table lock.
@@ -344,17 +354,14 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
     const uint64_t latest = request.load(std::memory_order_acquire);
     std::memset(out, 0, frames * 2 * sizeof(int16_t));
 
-    int32_t fadingEntry = -1;
-    uint64_t fadingPosition = 0;
     if (latest != playingRequest) {
         beforeLastPlay = {true, playingRequest, playingEntry, playingPosition, playingMixed};
-        fadingEntry = playingEntry;
-        fadingPosition = playingPosition;
         playingRequest = latest;
         playingEntry = static_cast<int32_t>(latest & 0xFFFFFFFF) - 1;
         playingPosition = 0;
         playingMixed = 0;
     }
+    const uint64_t mixedBefore = playingMixed;
     playingMixed += frames;
 
     bool sounded = false;
@@ -370,16 +377,21 @@ bool MixSound(int16_t* out, size_t frames, int32_t deviceRate) {
         }
     }
 
-    // The cut-off sound dies away under the new one's first frames.
-    if (fadingEntry >= 0) {
-        const DecodedSound& old = prepared[fadingEntry].sound;
+    // The cut-off sound dies away under the new one's first kCutFadeFrames
+    // frames, however many buffers they take: where it is in its fade
+    // follows from the frames of the new one mixed so far, frames taken back
+    // included.
+    if (beforeLastPlay.kept && beforeLastPlay.entry >= 0 && mixedBefore < kCutFadeFrames) {
+        const DecodedSound& old = prepared[beforeLastPlay.entry].sound;
         const uint64_t step = StepOf(old, deviceRate);
-        const size_t fade = std::min(frames, static_cast<size_t>(kCutFadeFrames));
-        for (size_t i = 0; i < fade && FrameAt(old, fadingPosition, frame); ++i) {
-            const float gain = 1.0f - static_cast<float>(i) / kCutFadeFrames;
+        uint64_t position = beforeLastPlay.position + mixedBefore * step;
+        const auto fade =
+            static_cast<size_t>(std::min<uint64_t>(frames, kCutFadeFrames - mixedBefore));
+        for (size_t i = 0; i < fade && FrameAt(old, position, frame); ++i) {
+            const float gain = 1.0f - static_cast<float>(mixedBefore + i) / kCutFadeFrames;
             out[i * 2] = ToSample(out[i * 2] + gain * frame[0]);
             out[i * 2 + 1] = ToSample(out[i * 2 + 1] + gain * frame[1]);
-            fadingPosition += step;
+            position += step;
             sounded = true;
         }
     }

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -20,6 +21,7 @@
 #include <vector>
 
 #include "config.h"
+#include "own_sound_server.h"
 #include "session.h"
 #include "sound/output/pulse/pulse_output.h"
 #include "sound/output/sdl/sdl_output.h"
@@ -776,3 +778,257 @@ TEST(SoundEndToEnd, MemoryStaysWithinWhatTheFilesHoldWhateverTheirRateOrLength) 
         std::printf("%s: peak RSS %ld kB (bound %ld kB)\n", c.name, s.peakRssKb, c.boundKb);
     }
 }
+
+namespace {
+
+// A server that fails under a session, on a server of the test's own. The
+// sounds are short tones, so that each swing's shows on its own.
+enum class Fault {
+    Restart,    // killed 7 s in and launched again 2 s later
+    LateStart,  // not there at the start, launched 3 s in
+    Frozen,     // stopped before the start and never answering
+};
+
+struct ServerFault {
+    const char* name;
+    SoundServer server;
+    Fault fault;
+};
+
+constexpr int kSwingTone = 2;
+const std::string kSwingReport = "31 00 00 bc 80 80";
+
+// The blade lit at 1 s, a swing every second from `firstSwingMs` on, dark a
+// second before Home at `homeMs`, which ends the session at once.
+std::string SwingEverySecond(int firstSwingMs, int homeMs) {
+    std::ostringstream script;
+    script << "0-" << homeMs + 3000 << "/10 31 00 00 80 80 9a\n"
+           << "1000-1010/10 31 00 08 80 80 9a\n";
+    for (int at = firstSwingMs; at < homeMs - 1000; at += 1000) {
+        script << at << "-" << at + 10 << "/10 " << kSwingReport << "\n";
+    }
+    script << homeMs - 1000 << "-" << homeMs - 990 << "/10 31 00 08 80 80 9a\n"
+           << homeMs << "-" << homeMs + 3000 << "/10 31 00 80 80 80 9a\n";
+    return script.str();
+}
+
+// What the test saw of one recording: its file's size as it grew.
+struct Recording {
+    std::string path;
+    std::vector<Seen> sizes;
+};
+
+// When the block from `frame` on reached the recording, on the test clock;
+// 1e300 when it never did. A recorder hands its frames over in bursts now
+// and then (its first above all): the frames of a burst came in real time
+// before the last of them, after the burst before.
+double BlockSeenAt(const Recording& recording, size_t frame) {
+    const size_t end = frame + kToneBlock;
+    for (size_t i = 0; i < recording.sizes.size(); ++i) {
+        const Seen& size = recording.sizes[i];
+        if (size.value >= static_cast<double>(end * 4)) {
+            const double came = size.wallMs - (size.value / 4 - end) / (kRate / 1000.0);
+            return i == 0 ? came : std::max(came, recording.sizes[i - 1].wallMs);
+        }
+    }
+    return 1e300;
+}
+
+void PrintTo(const ServerFault& fault, std::ostream* out) {
+    *out << fault.name;
+}
+
+class SoundOutlivesItsServer : public ::testing::TestWithParam<ServerFault> {};
+
+}  // namespace
+
+// A swing counts as heard when its tone reaches the sink's recording within
+// 500 ms of the loop's read of its report: a server's restart or late start
+// costs the swings of a second or so, not the rest of the session. However
+// the server fails, the program ends within 3 s of Home.
+TEST_P(SoundOutlivesItsServer, LaterSwingsAreHeardAndTheEndComesSoonAfterHome) {
+    const ServerFault& c = GetParam();
+    if (!SoundServerRunning(c.server)) {
+        GTEST_SKIP() << "the test command's " << SoundServerName(c.server)
+                     << " server is not running";
+    }
+    OwnSoundServer own(c.server);
+    ASSERT_TRUE(own.Prepared());
+    if (c.fault != Fault::LateStart) {
+        ASSERT_TRUE(own.Do("launch"));
+    }
+    if (c.fault == Fault::Frozen) {
+        ASSERT_TRUE(own.Do("freeze"));
+    }
+    const int firstSwingMs = 3500;
+    const int homeMs = c.fault == Fault::Frozen ? 4500 : c.fault == Fault::Restart ? 21500 : 19500;
+    // The swings whose hearing counts: those once the server is back.
+    const int laterFromMs = c.fault == Fault::Restart ? 9000 : 3000;
+
+    char scratch[] = "/tmp/glowbrand-fault-XXXXXX";
+    ASSERT_NE(mkdtemp(scratch), nullptr);
+    const std::string hidLog = std::string(scratch) + "/hid.log";
+    SessionOptions options;
+    options.soundFiles = false;
+    const int toneMs[4] = {200, 200, 150, 200};
+    for (int i = 0; i < 4; ++i) {
+        options.files.emplace_back(kFiles[i], ToneWav(kToneHz[i], toneMs[i]));
+    }
+    options.env = SoundServerClientEnv(c.server);
+    if (c.server == SoundServer::PulseAudio) {
+        // The test command's PipeWire is not this session's.
+        options.env.emplace_back("XDG_RUNTIME_DIR", std::getenv("XDG_RUNTIME_DIR"));
+    }
+    options.env.emplace_back("GLOWBRAND_HIDLOG", hidLog);
+    options.timeoutMs = homeMs + 30'000;
+
+    // The recordings, one a life of the server, and the recorders.
+    std::mutex recordingsLock;
+    std::vector<Recording> recordings;
+    std::vector<pid_t> recorders;
+    auto record = [&] {
+        const std::string path =
+            std::string(scratch) + "/capture" + std::to_string(recorders.size()) + ".raw";
+        {
+            const std::lock_guard lock(recordingsLock);
+            recordings.push_back({path, {}});
+        }
+        recorders.push_back(StartRecording(c.server, path));
+    };
+    if (c.fault == Fault::Restart) {
+        record();
+    }
+
+    const double startMs = NowMs();
+    SessionResult session;
+    std::atomic<bool> done{false};
+    std::atomic<double> endMs{0};
+    std::thread runner([&] {
+        session = RunScripted(SwingEverySecond(firstSwingMs, homeMs), options);
+        endMs = NowMs();
+        done = true;
+    });
+    // The fault, on the test clock from the program's start.
+    std::thread harm([&] {
+        auto sleepUntil = [&](double ms) {
+            while (!done && NowMs() < startMs + ms) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+            return !done.load();
+        };
+        if (c.fault == Fault::Restart && sleepUntil(7000)) {
+            own.Do("kill");
+            if (sleepUntil(9000)) {
+                own.Do("launch");
+                record();
+            }
+        } else if (c.fault == Fault::LateStart && sleepUntil(3000)) {
+            own.Do("launch");
+            record();
+        }
+    });
+    std::vector<Seen> lines;
+    size_t logBytes = 0;
+    while (!done) {
+        const double now = NowMs();
+        std::error_code error;
+        {
+            const std::lock_guard lock(recordingsLock);
+            for (Recording& recording : recordings) {
+                const auto size =
+                    static_cast<double>(std::filesystem::file_size(recording.path, error));
+                if (!error && (recording.sizes.empty() || size != recording.sizes.back().value)) {
+                    recording.sizes.push_back({now, size});
+                }
+            }
+        }
+        const auto logSize = std::filesystem::file_size(hidLog, error);
+        if (!error && logSize != logBytes) {
+            logBytes = logSize;
+            const std::vector<double> times = LogTimes(ReadFile(hidLog));
+            for (size_t i = lines.size(); i < times.size(); ++i) {
+                lines.push_back({now, times[i]});
+            }
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    runner.join();
+    harm.join();
+    for (const pid_t recorder : recorders) {
+        StopRecording(recorder);
+    }
+    const std::vector<HidLogLine> log = ParseHidLog(ReadFile(hidLog));
+    std::vector<std::vector<int16_t>> heard;
+    for (const Recording& recording : recordings) {
+        const std::string raw = ReadFile(recording.path);
+        heard.emplace_back(raw.size() / 4);
+        for (size_t i = 0; i < heard.back().size(); ++i) {
+            std::memcpy(&heard.back()[i], raw.data() + 4 * i, 2);
+        }
+    }
+    std::filesystem::remove_all(scratch);
+
+    ASSERT_EQ(session.status, 0) << session.err;
+    ASSERT_FALSE(lines.empty());
+    double logOffset = 1e300;
+    for (const Seen& line : lines) {
+        logOffset = std::min(logOffset, line.wallMs - line.value);
+    }
+    const auto home = std::find_if(log.begin(), log.end(), [](const HidLogLine& line) {
+        return line.kind == "read" && line.rest == "31 00 80 80 80 9a";
+    });
+    ASSERT_NE(home, log.end()) << "Home was never read";
+    const double endAfterHomeMs = endMs - (home->ms + logOffset);
+    std::printf("%s: the program ended %.0f ms after Home was read\n", c.name, endAfterHomeMs);
+    EXPECT_LT(endAfterHomeMs, 3000.0) << "the end waited for the server";
+    if (c.fault == Fault::Frozen) {
+        return;
+    }
+
+    // When the swing's tone reached a recording, on the test clock.
+    std::vector<double> swingTone;
+    for (size_t r = 0; r < heard.size(); ++r) {
+        for (size_t at = 0; at + kToneBlock <= heard[r].size(); at += kToneBlock) {
+            if (ToneAt(heard[r], at) == kSwingTone) {
+                swingTone.push_back(BlockSeenAt(recordings[r], at));
+            }
+        }
+    }
+    int later = 0;
+    int laterHeard = 0;
+    int64_t lastSwingMs = -1;
+    for (const HidLogLine& line : log) {
+        // A press may be read twice: its first read is the swing's.
+        if (line.kind != "read" || line.rest != kSwingReport || line.scriptMs < lastSwingMs + 500) {
+            continue;
+        }
+        lastSwingMs = line.scriptMs;
+        const double readMs = line.ms + logOffset;
+        const bool wasHeard = std::any_of(swingTone.begin(), swingTone.end(), [readMs](double t) {
+            return t >= readMs - 50 && t <= readMs + 500;
+        });
+        std::printf("swing at %6lld ms (script): %s\n", static_cast<long long>(line.scriptMs),
+                    wasHeard ? "heard" : "not heard");
+        if (line.scriptMs >= laterFromMs) {
+            ++later;
+            laterHeard += wasHeard ? 1 : 0;
+        }
+    }
+    std::printf("%s: %d of %d later swings heard\n", c.name, laterHeard, later);
+    const int wanted = c.fault == Fault::Restart ? 11 : 15;
+    ASSERT_EQ(later, wanted) << "the loop did not read every swing";
+    EXPECT_GE(laterHeard, c.fault == Fault::Restart ? 8 : 11);
+}
+
+const ServerFault kServerFaults[] = {
+    {"RestartedPulseAudio", SoundServer::PulseAudio, Fault::Restart},
+    {"RestartedPipeWire", SoundServer::PipeWire, Fault::Restart},
+    {"PulseAudioLate", SoundServer::PulseAudio, Fault::LateStart},
+    {"FrozenPulseAudio", SoundServer::PulseAudio, Fault::Frozen},
+    {"FrozenPipeWire", SoundServer::PipeWire, Fault::Frozen},
+};
+
+INSTANTIATE_TEST_SUITE_P(SoundEndToEnd, SoundOutlivesItsServer, ::testing::ValuesIn(kServerFaults),
+                         [](const ::testing::TestParamInfo<ServerFault>& info) {
+                             return std::string(info.param.name);
+                         });

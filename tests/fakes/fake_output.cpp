@@ -29,6 +29,6 @@ bool DescribeNothing(const MixerPull&, SoundDeviceFacts&) {
 }  // namespace
 
 const SoundOutput kSoundOutputs[] = {
-    {"the test", OpenQuietly, Nothing, Lock, Unlock, nullptr, DescribeNothing},
+    {"the test", OpenQuietly, Nothing, Lock, Unlock, nullptr, nullptr, DescribeNothing},
 };
 const size_t kSoundOutputCount = 1;

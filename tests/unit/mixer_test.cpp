@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <variant>
 #include <vector>
@@ -77,5 +78,31 @@ TEST(Mixer, FramesTakenBackAreMixedAgainAsIfNeverMixed) {
         ASSERT_EQ(heard.size(), straight.size()) << c.what;
         EXPECT_EQ(heard, straight) << c.what;
         EXPECT_NE(straight, std::vector<int16_t>(straight.size(), 0)) << c.what;
+    }
+}
+
+// The cut-off sound fades over the whole kCutFadeFrames whatever the device's
+// buffer: mixed a frame, 64 frames (PipeWire's quantum where another client
+// asks for low latency) or 100 at a time, the frames after a cut are those of
+// one buffer longer than the fade.
+TEST(Mixer, ACutOffSoundFadesWholeInBuffersShorterThanTheFade) {
+    const size_t afterCut = 2 * kCutFadeFrames;
+    const auto cut = [afterCut](size_t buffer) {
+        EXPECT_TRUE(PrepareWavImage(kFirst.data(), kFirst.size()));
+        EXPECT_TRUE(PrepareWavImage(kSecond.data(), kSecond.size()));
+        PlayWavImage(kFirst.data(), kFirst.size());
+        std::vector<int16_t> out(1000 * 2);
+        MixSound(out.data(), 1000, kOutputRate);
+        PlayWavImage(kSecond.data(), kSecond.size());
+        out.assign(afterCut * 2, 0);
+        for (size_t at = 0; at < afterCut; at += buffer) {
+            MixSound(out.data() + at * 2, std::min(buffer, afterCut - at), kOutputRate);
+        }
+        CloseSound();
+        return out;
+    };
+    const std::vector<int16_t> whole = cut(afterCut);
+    for (const size_t buffer : {size_t{1}, size_t{64}, size_t{100}}) {
+        EXPECT_EQ(cut(buffer), whole) << buffer << " frames a buffer";
     }
 }

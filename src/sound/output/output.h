@@ -14,10 +14,13 @@
 // stereo 16-bit frames at `rate` frames per second into `out`, true when any
 // of them were a sound's; `takeBack` takes back the last `frames` mixed, for
 // an output that writes its queue again. The output calls both on a thread
-// of its own, each time holding its lock (`SoundOutput::lock`).
+// of its own, each time holding its lock (`SoundOutput::lock`). `resume` is
+// the sound device's, not the outputs': called before an output opens after
+// a time with none, so that what was played meanwhile is not heard late.
 struct MixerPull {
     bool (*mix)(int16_t* out, size_t frames, int32_t rate) = nullptr;
     void (*takeBack)(size_t frames, int32_t rate) = nullptr;
+    void (*resume)() = nullptr;
 };
 
 // What an output found when it opened: the driver or device it goes
@@ -37,20 +40,27 @@ struct SoundOutput {
     // Stops pulling and lets go of all the output holds. Only once open.
     void (*close)();
     // Held around every change to what the pull reads; brief, as the
-    // output's thread waits for it around each pull.
+    // output's thread takes it around each pull. A plain lock that outlives
+    // the output: it is taken whether the output is open or not.
     void (*lock)();
     void (*unlock)();
     // After each new play, under no lock: an output that queues far ahead
     // of what is heard lets the new sound jump that queue. None where an
     // output queues no more than a period or two.
     void (*skipQueue)();
+    // True once the open output can play no more (its server went away):
+    // the device closes it then and looks again. None where an output finds
+    // its way back by itself, or cannot be lost.
+    bool (*lost)();
     // Opens as `open` would (pulling from `pull`), notes what it got and
     // closes again; false where `open` would be.
     bool (*describe)(const MixerPull& pull, SoundDeviceFacts& facts);
 };
 
-// The system's outputs, in the order they are tried: the last is one that
-// always opens, so that sound is never the reason the program stops.
+// The system's outputs, in the order they are tried. The last is the
+// stand-in that plays nowhere: the device itself plays through no output
+// while none of the others opens, and keeps looking; the stand-in is there
+// for the doctor to name.
 extern const SoundOutput kSoundOutputs[];
 extern const size_t kSoundOutputCount;
 

@@ -6,8 +6,9 @@
 // own PipeWire driver now and then misses a cycle. Else the program's own
 // PulseAudio stream where PulseAudio itself serves (SDL's driver has the
 // server hold a single period there, so a short one underruns and a long one
-// is late); else SDL's own choice. Where no device opens, the program runs
-// on silently with SDL's dummy driver rather than failing.
+// is late); else SDL's own choice. Where none of them opens, the program
+// plays on silently and keeps looking; SDL's dummy driver is the stand-in
+// that the doctor names then.
 #include "sound/output/output.h"
 #include "sound/output/pipewire/pipewire_output.h"
 #include "sound/output/pulse/default_sink.h"
@@ -15,16 +16,16 @@
 #include "sound/output/sdl/sdl_output.h"
 
 const SoundOutput kSoundOutputs[] = {
-    // name, open, close, lock, unlock, skip the queue, describe
+    // name, open, close, lock, unlock, skip the queue, lost, describe
     {"the user's SDL driver", OpenUsersSdlDriver, CloseSdlOutput, LockSdlOutput, UnlockSdlOutput,
-     nullptr, DescribeUsersSdlDriver},
+     nullptr, SdlOutputLost, DescribeUsersSdlDriver},
     {"PipeWire", OpenPipeWireOutput, ClosePipeWireOutput, LockPipeWireOutput, UnlockPipeWireOutput,
-     nullptr, DescribePipeWireOutput},
+     nullptr, PipeWireOutputLost, DescribePipeWireOutput},
     {"PulseAudio", OpenPulseOutput, ClosePulseOutput, LockPulseOutput, UnlockPulseOutput,
-     SkipPulseQueue, DescribePulseOutput},
-    {"SDL", OpenSdlOutput, CloseSdlOutput, LockSdlOutput, UnlockSdlOutput, nullptr,
+     SkipPulseQueue, PulseOutputLost, DescribePulseOutput},
+    {"SDL", OpenSdlOutput, CloseSdlOutput, LockSdlOutput, UnlockSdlOutput, nullptr, SdlOutputLost,
      DescribeSdlOutput},
-    {"silent", OpenSdlSilence, CloseSdlOutput, LockSdlOutput, UnlockSdlOutput, nullptr,
+    {"silent", OpenSdlSilence, CloseSdlOutput, LockSdlOutput, UnlockSdlOutput, nullptr, nullptr,
      DescribeSdlSilence},
 };
 const size_t kSoundOutputCount = sizeof kSoundOutputs / sizeof kSoundOutputs[0];

@@ -1,6 +1,7 @@
 // Windows' outputs, in the order they are tried. WASAPI opens wherever its
-// render thread starts, with a device or without one (it keeps looking);
-// where even that fails, the program plays on with no output at all.
+// render thread starts, with a device or without one (it keeps looking
+// itself, so it is never lost); where even that fails, the program plays on
+// with no output at all.
 #include "sound/output/output.h"
 #include "sound/output/wasapi/wasapi_output.h"
 
@@ -20,10 +21,10 @@ bool DescribeNothing(const MixerPull&, SoundDeviceFacts&) {
 }  // namespace
 
 const SoundOutput kSoundOutputs[] = {
-    // name, open, close, lock, unlock, skip the queue, describe
+    // name, open, close, lock, unlock, skip the queue, lost, describe
     {"WASAPI", OpenWasapiOutput, CloseWasapiOutput, LockWasapiOutput, UnlockWasapiOutput,
-     SkipWasapiQueue, DescribeWasapiOutput},
-    {"silent", OpenNothing, Nothing, Nothing, Nothing, nullptr, DescribeNothing},
+     SkipWasapiQueue, nullptr, DescribeWasapiOutput},
+    {"silent", OpenNothing, Nothing, Nothing, Nothing, nullptr, nullptr, DescribeNothing},
 };
 const size_t kSoundOutputCount = sizeof kSoundOutputs / sizeof kSoundOutputs[0];
 

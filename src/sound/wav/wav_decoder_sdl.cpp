@@ -10,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "sound/wav/sdl_hints.h"
 #include "sound/wav/wav_decoder.h"
 #include "sound/wav/wav_parse.h"
 
@@ -61,11 +62,7 @@ bool DecodeWithSdl(const WavLayout& layout, size_t limit, std::vector<uint8_t>& 
     Put(image, static_cast<uint32_t>(layout.dataBytes), 4);
     image.insert(image.end(), layout.data, layout.data + layout.dataBytes);
 
-    // The RIFF size is often wrong in the wild; the parser checks every
-    // chunk against the image instead. Set before SDL's loader first runs:
-    // SDL's hints are not safe to change while another thread reads them.
-    static std::once_flag hinted;
-    std::call_once(hinted, [] { SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum"); });
+    SetSdlHintsOnce();
     SDL_AudioSpec spec{};
     Uint8* decoded = nullptr;
     Uint32 decodedBytes = 0;
@@ -81,6 +78,13 @@ bool DecodeWithSdl(const WavLayout& layout, size_t limit, std::vector<uint8_t>& 
 }
 
 }  // namespace
+
+// The RIFF size is often wrong in the wild; the parser checks every chunk
+// against the image instead.
+void SetSdlHintsOnce() {
+    static std::once_flag hinted;
+    std::call_once(hinted, [] { SDL_SetHint(SDL_HINT_WAVE_RIFF_CHUNK_SIZE, "maximum"); });
+}
 
 bool DecodeWavImage(const uint8_t* image, size_t length, DecodedSound& made) {
     return DecodeWavWith(image, length, made, DecodeWithSdl);

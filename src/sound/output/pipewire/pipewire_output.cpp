@@ -32,8 +32,11 @@ spa_hook coreListener{};
 spa_hook registryListener{};
 spa_hook streamListener{};
 std::atomic<bool> open{false};
+// Set on the loop's thread once the server connection or the stream failed.
+std::atomic<bool> broken{false};
 
 // What the pull reads is changed under this lock; it outlives every stream.
+// The realtime thread never waits for it.
 std::mutex mixing;
 MixerPull pulling;  // set before the stream connects
 
@@ -67,19 +70,26 @@ void NoteDone(void*, uint32_t id, int seq) {
     }
 }
 
+// The core's errors are the connection's: the server went away.
 void NoteError(void*, uint32_t id, int, int, const char*) {
     if (id == PW_ID_CORE) {
         opening.failed = true;
+        broken = true;
         Signal();
     }
 }
 
-void NoteState(void*, pw_stream_state, pw_stream_state, const char*) {
+void NoteState(void*, pw_stream_state, pw_stream_state state, const char*) {
+    if (state == PW_STREAM_STATE_ERROR || state == PW_STREAM_STATE_UNCONNECTED) {
+        broken = true;
+    }
     Signal();
 }
 
 // The graph asks for a cycle's frames: they are mixed now, so a sound
-// started since the last cycle is in this one.
+// started since the last cycle is in this one. Where what the pull reads is
+// being changed just then, the cycle is silence and the sound goes on in the
+// next: the realtime thread never waits.
 void Process(void*) {
     pw_buffer* buffer = pw_stream_dequeue_buffer(stream);
     if (buffer == nullptr) {
@@ -94,9 +104,11 @@ void Process(void*) {
     if (buffer->requested != 0) {
         frames = std::min(frames, static_cast<uint32_t>(buffer->requested));
     }
-    {
-        const std::lock_guard lock(mixing);
+    const std::unique_lock lock(mixing, std::try_to_lock);
+    if (lock.owns_lock()) {
         pulling.mix(static_cast<int16_t*>(data.data), frames, kOutputRate);
+    } else {
+        std::memset(data.data, 0, frames * kFrameBytes);
     }
     data.chunk->offset = 0;
     data.chunk->stride = static_cast<int32_t>(kFrameBytes);
@@ -263,6 +275,7 @@ bool OpenPipeWireOutput(const MixerPull& pull) {
         return false;
     }
     opening = Opening{};
+    broken = false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(kServerOpenTimeoutMs);
     bool ready = false;
     pw_thread_loop_lock(loop);
@@ -291,6 +304,10 @@ void ClosePipeWireOutput() {
     }
     Release();
     open = false;
+}
+
+bool PipeWireOutputLost() {
+    return open && broken;
 }
 
 bool DescribePipeWireOutput(const MixerPull& pull, SoundDeviceFacts& facts) {

@@ -17,6 +17,10 @@ bool OpenPipeWireOutput(const MixerPull& pull);
 // Stops the stream and lets the server go. Safe to call when not open.
 void ClosePipeWireOutput();
 
+// True once the open stream or its server connection has failed: the
+// server went away.
+bool PipeWireOutputLost();
+
 // Opens the stream, notes what it plays at, and closes it again.
 bool DescribePipeWireOutput(const MixerPull& pull, SoundDeviceFacts& facts);
 

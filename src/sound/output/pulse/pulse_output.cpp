@@ -15,6 +15,8 @@
 namespace {
 
 constexpr size_t kFrameBytes = sizeof(int16_t) * kOutputChannels;
+// The server's timing report is asked for again once it is this old.
+constexpr pa_usec_t kPulseTimingAgeUsec = 50 * PA_USEC_PER_MSEC;
 
 pa_threaded_mainloop* loop = nullptr;
 pa_context* context = nullptr;
@@ -24,6 +26,9 @@ std::atomic<bool> open{false};
 // The stream's write index, in bytes from its start: every frame in it is
 // one the program wrote. Under the loop's lock.
 int64_t written = 0;
+// A timing report asked of the server and not answered yet. Under the loop's
+// lock.
+bool timingAsked = false;
 
 // Held while the stream opens or closes: a play that finds it taken has no
 // queue to skip.
@@ -92,9 +97,30 @@ void Write(pa_stream* s, size_t bytes, int64_t at) {
     }
 }
 
+void NoteTiming(pa_stream*, int, void*) {
+    timingAsked = false;
+}
+
+// Under the loop's lock: the server's timing report is kept fresh, a few
+// tens of milliseconds old at most, so that where the sink reads is known
+// after an underrun too.
+void KeepTimingFresh(pa_stream* s) {
+    const pa_timing_info* timing = pa_stream_get_timing_info(s);
+    if (timingAsked ||
+        (timing != nullptr && pa_timeval_age(&timing->timestamp) < kPulseTimingAgeUsec)) {
+        return;
+    }
+    pa_operation* asking = pa_stream_update_timing_info(s, NoteTiming, nullptr);
+    if (asking != nullptr) {
+        timingAsked = true;
+        pa_operation_unref(asking);
+    }
+}
+
 // The server asks for `bytes` more.
 void Refill(pa_stream* s, size_t bytes, void*) {
     Write(s, bytes, written);
+    KeepTimingFresh(s);
 }
 
 // Under the loop's lock: waits until `done` or the opening's time is up.
@@ -135,6 +161,7 @@ bool StreamReady(const Opening& opening) {
                               static_cast<uint8_t>(kOutputChannels)};
     stream = pa_stream_new(context, "Glowbrand", &spec, nullptr);
     written = 0;
+    timingAsked = false;
     if (stream == nullptr) {
         return false;
     }
@@ -176,6 +203,33 @@ void Release() {
         pa_context_unref(context);
         context = nullptr;
     }
+}
+
+// Under the loop's lock: how many bytes at the end of the queue the sink
+// cannot have read yet, whole frames. The server's last timing report says
+// where the sink read then; it has read on at the stream's rate since while
+// it plays, and may be ahead of that by what it buffers (its configured
+// latency), by what travels to it meanwhile, and by a refill as granted. A
+// rewrite from there on never starts before the sink's read index. Nothing
+// where no fresh report is to be trusted: the sound then waits behind the
+// queue rather than make the server rewind what its sink already has.
+size_t Unread(pa_stream* s) {
+    const pa_timing_info* timing = pa_stream_get_timing_info(s);
+    const pa_buffer_attr* granted = pa_stream_get_buffer_attr(s);
+    const pa_sample_spec* spec = pa_stream_get_sample_spec(s);
+    if (timing == nullptr || granted == nullptr || spec == nullptr || timing->read_index_corrupt ||
+        pa_timeval_age(&timing->timestamp) > 4 * kPulseTimingAgeUsec) {
+        return 0;
+    }
+    int64_t read = timing->read_index;
+    if (timing->playing) {
+        read += static_cast<int64_t>(pa_usec_to_bytes(pa_timeval_age(&timing->timestamp), spec));
+    }
+    const pa_usec_t sinkAhead = std::max(timing->sink_usec, timing->configured_sink_usec);
+    read += static_cast<int64_t>(pa_usec_to_bytes(sinkAhead + timing->transport_usec, spec) +
+                                 granted->minreq);
+    const int64_t unread = written - read;
+    return unread > 0 ? static_cast<size_t>(unread) / kFrameBytes * kFrameBytes : 0;
 }
 
 void EndLoop() {
@@ -242,13 +296,9 @@ void ClosePulseOutput() {
 }
 
 // The queue the sink has not read yet is written again, so the sound just
-// started is heard after the sink's short buffer and a refill or two, not
-// behind the whole queue. What is still queued is reckoned from what the
-// server asked for and has not got, less two refills: the sink may have read
-// a refill more whose request is still on its way, and a write that began
-// before the sink's read index would lose its first frames. The mixer takes
-// the frames written over back first, so a sound cut off fades from the
-// frame last heard.
+// started is heard after the sink's short buffer and a refill or so, not
+// behind the whole queue. The mixer takes the frames written over back
+// first, so a sound cut off fades from the frame last heard.
 void SkipPulseQueue() {
     const std::unique_lock held(lifecycle, std::try_to_lock);
     if (!held.owns_lock() || !open) {
@@ -256,11 +306,7 @@ void SkipPulseQueue() {
     }
     pa_threaded_mainloop_lock(loop);
     if (stream != nullptr && pa_stream_get_state(stream) == PA_STREAM_READY) {
-        const size_t queue = kPulseQueueFrames * kFrameBytes;
-        const size_t asked = std::min(pa_stream_writable_size(stream), queue);
-        const size_t margin = 2 * kPulseRefillFrames * kFrameBytes;
-        const size_t unread = queue - asked > margin ? queue - asked - margin : 0;
-        const size_t queued = std::min<size_t>(unread, static_cast<size_t>(written));
+        const size_t queued = Unread(stream);
         {
             const std::lock_guard lock(mixing);
             pulling.takeBack(queued / kFrameBytes, kOutputRate);
@@ -268,6 +314,18 @@ void SkipPulseQueue() {
         Write(stream, queued, written - static_cast<int64_t>(queued));
     }
     pa_threaded_mainloop_unlock(loop);
+}
+
+bool PulseOutputLost() {
+    const std::lock_guard held(lifecycle);
+    if (!open) {
+        return false;
+    }
+    pa_threaded_mainloop_lock(loop);
+    const bool lost = pa_context_get_state(context) != PA_CONTEXT_READY || stream == nullptr ||
+                      pa_stream_get_state(stream) != PA_STREAM_READY;
+    pa_threaded_mainloop_unlock(loop);
+    return lost;
 }
 
 bool DescribePulseOutput(const MixerPull& pull, SoundDeviceFacts& facts) {

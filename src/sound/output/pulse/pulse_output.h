@@ -13,7 +13,8 @@
 
 // The server keeps this many frames queued ahead of its sink, so the stream
 // survives a client that wakes late; a new sound is written over the queue,
-// all but two refills of it, so it does not wait behind it ...
+// all of it that the sink cannot have read yet (as the server's timing
+// reports tell), so it does not wait behind it ...
 constexpr int32_t kPulseQueueFrames = 1920;
 // ... and the sink buffers one refill (2 ms) ahead of what is heard, asking
 // for more each time this many have played. The stream starts once this much
@@ -33,6 +34,10 @@ void ClosePulseOutput();
 // what was queued: called after each new play. Does nothing while the stream
 // is not open, or is being opened or closed.
 void SkipPulseQueue();
+
+// True once the open stream or its server connection has failed: the
+// server went away.
+bool PulseOutputLost();
 
 // Opens the stream, notes what it plays at, and closes it again.
 bool DescribePulseOutput(const MixerPull& pull, SoundDeviceFacts& facts);

@@ -6,9 +6,11 @@
 #include <dlfcn.h>
 
 #include <cstring>
+#include <mutex>
 
 #include "config.h"
 #include "platform/sdl/sdl_lock.h"
+#include "sound/wav/sdl_hints.h"
 
 namespace {
 
@@ -17,6 +19,9 @@ static_assert(kOutputChannels == 2, "the mixer writes stereo frames");
 SDL_AudioDeviceID device = 0;
 SDL_AudioSpec opened{};  // what the open device got
 MixerPull pulling;       // set before the device starts, read by SDL's thread
+// What the pull reads is changed under this lock: it outlives every device,
+// so a lock taken while one opens or closes is let go of as it was taken.
+std::mutex mixing;
 
 void IgnoreSdlLog(void*, int, SDL_LogPriority, const char*) {}
 
@@ -47,6 +52,7 @@ void SilenceLibraries() {
 
 void FillAudio(void*, Uint8* stream, int bytes) {
     const size_t frames = static_cast<size_t>(bytes) / (sizeof(int16_t) * kOutputChannels);
+    const std::lock_guard lock(mixing);
     pulling.mix(reinterpret_cast<int16_t*>(stream), frames, kOutputRate);
 }
 
@@ -69,6 +75,7 @@ bool OpenOn(const char* driver, const MixerPull& pull) {
         return true;
     }
     SilenceLibraries();
+    SetSdlHintsOnce();
     if (SDL_AudioInit(driver) != 0) {
         SDL_AudioQuit();
         return false;
@@ -169,14 +176,17 @@ void CloseSdlOutput() {
     CloseUnderLock();
 }
 
+// Without the SDL lock, which a message box holds while it is shown: the
+// sound device, which asks this, never opens or closes SDL's device at the
+// same time.
+bool SdlOutputLost() {
+    return device != 0 && SDL_GetAudioDeviceStatus(device) == SDL_AUDIO_STOPPED;
+}
+
 void LockSdlOutput() {
-    if (device != 0) {
-        SDL_LockAudioDevice(device);
-    }
+    mixing.lock();
 }
 
 void UnlockSdlOutput() {
-    if (device != 0) {
-        SDL_UnlockAudioDevice(device);
-    }
+    mixing.unlock();
 }

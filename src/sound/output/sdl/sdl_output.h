@@ -32,7 +32,8 @@ bool DescribeSdlOutput(const MixerPull& pull, SoundDeviceFacts& facts);
 bool OpenSdlSilence(const MixerPull& pull);
 bool DescribeSdlSilence(const MixerPull& pull, SoundDeviceFacts& facts);
 
-// The same for all three.
+// The same for all three. Lost once SDL has given up on the open device.
 void CloseSdlOutput();
+bool SdlOutputLost();
 void LockSdlOutput();
 void UnlockSdlOutput();
