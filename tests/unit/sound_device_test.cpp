@@ -72,7 +72,9 @@ struct FakeOutput {
     }
 };
 
-FakeOutput outputs[2];
+// Never destroyed: the device's own threads may still close one of them
+// as the process ends, as a close is not waited for.
+FakeOutput* const outputs = new FakeOutput[2];
 
 template <int N>
 bool OpenRow(const MixerPull& pull) {
