@@ -92,6 +92,48 @@ std::vector<double> LogTimes(const std::string& log) {
     return times;
 }
 
+// Notes the size of the file at `path`, with when it was seen, as it changes.
+void NoteSize(const std::string& path, double now, std::vector<Seen>& sizes) {
+    std::error_code error;
+    const auto size = static_cast<double>(std::filesystem::file_size(path, error));
+    if (!error && (sizes.empty() || size != sizes.back().value)) {
+        sizes.push_back({now, size});
+    }
+}
+
+// Notes when each line of a growing HID log was first seen, which puts the
+// log's clock on the test's.
+struct LogWatch {
+    std::string path;
+    std::vector<Seen> lines;
+    size_t bytes = 0;
+
+    // The times of every line so far, or none if no line came since the last look.
+    std::vector<double> Look(double now) {
+        std::error_code error;
+        const auto size = std::filesystem::file_size(path, error);
+        if (error || size == bytes) {
+            return {};
+        }
+        bytes = size;
+        std::vector<double> times = LogTimes(ReadFile(path));
+        for (size_t i = lines.size(); i < times.size(); ++i) {
+            lines.push_back({now, times[i]});
+        }
+        return times;
+    }
+
+    // Each line is seen at or after its time: the least difference is the
+    // offset between the clocks.
+    double Offset() const {
+        double offset = 1e300;
+        for (const Seen& line : lines) {
+            offset = std::min(offset, line.wallMs - line.value);
+        }
+        return offset;
+    }
+};
+
 // A session of on, swing, strike and off. Presses last two reports, so a
 // loop a little slower than the remote cannot skip one; they come well after
 // start-up, even under sanitizers.
@@ -194,26 +236,15 @@ void HearFourTones(const Listening& how) {
         done = true;
     });
     std::vector<Seen> sizes;
-    std::vector<Seen> lines;
-    size_t logBytes = 0;
+    LogWatch watch{.path = hidLog};
     while (!done) {
         const double now = NowMs();
-        std::error_code error;
-        const auto size = static_cast<double>(std::filesystem::file_size(how.capture, error));
-        if (!error && (sizes.empty() || size != sizes.back().value)) {
-            sizes.push_back({now, size});
-        }
-        const auto logSize = std::filesystem::file_size(hidLog, error);
-        if (!error && logSize != logBytes) {
-            logBytes = logSize;
-            const std::vector<double> times = LogTimes(ReadFile(hidLog));
-            for (size_t i = lines.size(); i < times.size(); ++i) {
-                lines.push_back({now, times[i]});
-            }
-            if (underrunsAtFirst < 0 && !times.empty() && times.back() >= how.firstPressMs - 10) {
+        NoteSize(how.capture, now, sizes);
+        if (const std::vector<double> times = watch.Look(now); !times.empty()) {
+            if (underrunsAtFirst < 0 && times.back() >= how.firstPressMs - 10) {
                 underrunsAtFirst = how.underruns();
             }
-            if (underrunsAfterLast < 0 && !times.empty() && times.back() >= how.lastPressMs + 500) {
+            if (underrunsAfterLast < 0 && times.back() >= how.lastPressMs + 500) {
                 underrunsAfterLast = how.underruns();
             }
         }
@@ -227,16 +258,12 @@ void HearFourTones(const Listening& how) {
 
     ASSERT_EQ(session.status, 0) << session.err;
     EXPECT_EQ(session.err, "") << "nothing but the banner reaches the console";
-    ASSERT_GT(lines.size(), 10u);
+    ASSERT_GT(watch.lines.size(), 10u);
     ASSERT_GT(sizes.size(), 10u);
     ASSERT_GE(underrunsAtFirst, 0) << "the session ended before its presses";
     ASSERT_GE(underrunsAfterLast, 0) << "the session ended before its presses";
 
-    // The log's clock on the test's: each line is seen at or after its time.
-    double logOffset = 1e300;
-    for (const Seen& line : lines) {
-        logOffset = std::min(logOffset, line.wallMs - line.value);
-    }
+    const double logOffset = watch.Offset();
     // When frame f came out: between two sizes seen, frames came at an even pace.
     std::vector<std::pair<double, double>> points;  // frame, wall ms
     for (const Seen& s : sizes) {
@@ -927,29 +954,16 @@ TEST_P(SoundOutlivesItsServer, LaterSwingsAreHeardAndTheEndComesSoonAfterHome) {
             record();
         }
     });
-    std::vector<Seen> lines;
-    size_t logBytes = 0;
+    LogWatch watch{.path = hidLog};
     while (!done) {
         const double now = NowMs();
-        std::error_code error;
         {
             const std::lock_guard lock(recordingsLock);
             for (Recording& recording : recordings) {
-                const auto size =
-                    static_cast<double>(std::filesystem::file_size(recording.path, error));
-                if (!error && (recording.sizes.empty() || size != recording.sizes.back().value)) {
-                    recording.sizes.push_back({now, size});
-                }
+                NoteSize(recording.path, now, recording.sizes);
             }
         }
-        const auto logSize = std::filesystem::file_size(hidLog, error);
-        if (!error && logSize != logBytes) {
-            logBytes = logSize;
-            const std::vector<double> times = LogTimes(ReadFile(hidLog));
-            for (size_t i = lines.size(); i < times.size(); ++i) {
-                lines.push_back({now, times[i]});
-            }
-        }
+        watch.Look(now);
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     runner.join();
@@ -969,11 +983,8 @@ TEST_P(SoundOutlivesItsServer, LaterSwingsAreHeardAndTheEndComesSoonAfterHome) {
     std::filesystem::remove_all(scratch);
 
     ASSERT_EQ(session.status, 0) << session.err;
-    ASSERT_FALSE(lines.empty());
-    double logOffset = 1e300;
-    for (const Seen& line : lines) {
-        logOffset = std::min(logOffset, line.wallMs - line.value);
-    }
+    ASSERT_FALSE(watch.lines.empty());
+    const double logOffset = watch.Offset();
     const auto home = std::find_if(log.begin(), log.end(), [](const HidLogLine& line) {
         return line.kind == "read" && line.rest == "31 00 80 80 80 9a";
     });
