@@ -26,9 +26,9 @@ test_packages=(
   pipewire pipewire-bin wireplumber pipewire-pulse  # tests only: a private PipeWire, pw-record
   dbus                                 # the session bus WirePlumber needs
   qemu-system-x86 busybox-static cpio  # the VM suite: a remote made at kernel level
-  kmod xz-utils                        # its guest kernel's modules, found and unpacked
+  kmod xz-utils                        # its guest kernel's modules, found and unpacked; depmod
   libsystemd-shared procps             # its guest on this machine's root: udevd, pgrep
-  bluez bluez-test-tools kmod          # and its remotes over Bluetooth: bluetoothd, btvirt, depmod
+  bluez bluez-test-tools               # and its remotes over Bluetooth: bluetoothd, btvirt
   g++-mingw-w64-x86-64-posix wine64 wine  # the Windows build, tested under wine
 )
 
