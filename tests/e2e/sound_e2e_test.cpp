@@ -104,6 +104,8 @@ void NoteSize(const std::string& path, double now, std::vector<Seen>& sizes) {
 // Notes when each line of a growing HID log was first seen, which puts the
 // log's clock on the test's.
 struct LogWatch {
+    explicit LogWatch(std::string logPath) : path(std::move(logPath)) {}
+
     std::string path;
     std::vector<Seen> lines;
     size_t bytes = 0;
@@ -236,7 +238,7 @@ void HearFourTones(const Listening& how) {
         done = true;
     });
     std::vector<Seen> sizes;
-    LogWatch watch{.path = hidLog};
+    LogWatch watch(hidLog);
     while (!done) {
         const double now = NowMs();
         NoteSize(how.capture, now, sizes);
@@ -954,7 +956,7 @@ TEST_P(SoundOutlivesItsServer, LaterSwingsAreHeardAndTheEndComesSoonAfterHome) {
             record();
         }
     });
-    LogWatch watch{.path = hidLog};
+    LogWatch watch(hidLog);
     while (!done) {
         const double now = NowMs();
         {
