@@ -36,6 +36,11 @@ constexpr int32_t kRetractSweepLeds[kSweepSteps] = {3, 2, 1, 0};
 // Start-up probe: the window in which the remote must report, the reader's
 // pause after each read, and how long stopping the reader may take at most.
 constexpr int32_t kProbeWindowMs = 100;
+// The window opens once the reader is running, and the reader is given this
+// long to start: on Windows a new thread first waits for any DLL another
+// thread is loading (the sound output's, at start-up), which on a slow
+// machine takes longer than the window itself.
+constexpr int32_t kReaderStartLimitMs = 1000;
 constexpr int32_t kReaderPauseMs = 100;
 constexpr int32_t kReaderStopMs = 1000;
 // The reader sleeps its pause in slices this long, so that it leaves its loop

@@ -43,10 +43,18 @@ bool StartReader(void (*body)()) {
 }
 
 // A thread that cannot be started leaves accelX at 0: the probe then fails
-// like a silent remote.
+// like a silent remote. The window is the reader's, not the thread start's:
+// a remote that reports is not judged silent for a reader that could not
+// start in time.
 bool ProbeRemote() {
     remoteState.accelX = 0;
-    StartReader(ReaderLoop);
+    if (StartReader(ReaderLoop)) {
+        for (int32_t waited = 0;
+             !readerInLoop.load(std::memory_order_relaxed) && waited < kReaderStartLimitMs;
+             ++waited) {
+            WaitMs(1);
+        }
+    }
     WaitMs(kProbeWindowMs);
     readerRun.store(false, std::memory_order_relaxed);
     return remoteState.accelX != 0;

@@ -13,9 +13,10 @@ extern std::atomic<bool> readerInLoop;  // the reader is inside its loop
 // clear and leave. Returns false when no reader was started.
 bool StartReader(void (*body)());
 
-// Reads reports on a reader thread while the main thread times 100 ms.
-// Returns true when the remote sent an accelerometer report with a non-zero
-// X byte in that window.
+// Reads reports on a reader thread while the main thread times 100 ms from
+// the reader's start (which it waits for up to kReaderStartLimitMs). Returns
+// true when the remote sent an accelerometer report with a non-zero X byte
+// in that window.
 bool ProbeRemote();
 
 // After a failed probe: stops a reader still inside its loop, freeing it from

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "config.h"
 #include "fake_counter.h"
 #include "fake_remote_link.h"
 #include "fake_thread.h"
@@ -49,6 +50,39 @@ TEST_F(ProbeTest, TheVerdictRestsOnTheXByteOfTheReportsRead) {
     ResetFakeRemoteLink();
     fakeReports = {{0x00, 0x00, 0x80, 0x80}};
     EXPECT_FALSE(ProbeRemote());
+}
+
+// The window is timed from the reader's start: a thread that starts late (on
+// Windows, behind a DLL another thread loads) still has its report judged,
+// and a thread that never runs fails the probe once its start limit passed.
+TEST_F(ProbeTest, TheWindowOpensWhenTheReaderStarts) {
+    constexpr double kNever = -1;
+    struct Case {
+        double startsAtMs;
+        uint8_t x;
+        bool verdict;
+    };
+    for (const Case c : {Case{0, 0x80, true}, Case{300, 0x80, true}, Case{900, 0x80, true},
+                         Case{300, 0x00, false}, Case{kNever, 0x80, false}}) {
+        ResetFakeCounter();
+        readerInLoop = false;
+        double startedMs = kNever;
+        // The test plays the reader: entering its loop, it decodes a report.
+        fakeOnCounterRead = [&] {
+            if (c.startsAtMs != kNever && startedMs == kNever && FakeNowMs() >= c.startsAtMs) {
+                startedMs = FakeNowMs();
+                readerInLoop = true;
+                remoteState.accelX = c.x;
+            }
+        };
+        EXPECT_EQ(ProbeRemote(), c.verdict) << c.startsAtMs;
+        if (c.startsAtMs == kNever) {
+            EXPECT_GT(FakeNowMs(), kReaderStartLimitMs + kProbeWindowMs);
+        } else {
+            EXPECT_GT(FakeNowMs(), startedMs + kProbeWindowMs) << c.startsAtMs;
+            EXPECT_LT(FakeNowMs(), startedMs + kProbeWindowMs + 5) << c.startsAtMs;
+        }
+    }
 }
 
 TEST_F(ProbeTest, StopReaderLeavesAReaderThatLeftItsLoopAlone) {

@@ -899,8 +899,7 @@ const WindowsBoot& BootWindows(bool kernelDriver) {
               << std::atoi(ReadFile(dir + "/wineboot-ms").c_str()) << " ms\n";
     std::string reruns = ReadFile(dir + "/reruns");
     std::replace(reruns.begin(), reruns.end(), '\n', ' ');
-    std::cout << "scenarios run again (a run could not find or open the remote): " << reruns
-              << "\n";
+    std::cout << "scenarios run again (a run could not find the remote): " << reruns << "\n";
     for (const auto& [name, kind, script] : WindowsScenarios(kernelDriver)) {
         boot.sessions[name.substr(2)] = ReadVmSession(name, dir + "/" + name);
     }
