@@ -6,9 +6,10 @@
 #
 #   start_private_pipewire   starts it and exports GLOWBRAND_PIPEWIRE_DIR, its
 #                            folder: clients run with XDG_RUNTIME_DIR set to
-#                            it (pipewire_env prints the variables), and its
-#                            server.log's "client too slow" lines count the
-#                            clients' underruns
+#                            it (pipewire_env prints the variables); its
+#                            server.log names each client too slow for a
+#                            cycle (the tests count the program's underruns
+#                            there)
 #   prepare_private_pipewire [dir]  the same in two steps: the folder and
 #   launch_private_pipewire         the bus, then the server's daemons
 #                                   (pipewire_daemon_pids), which may be
@@ -69,9 +70,10 @@ launch_private_pipewire() {
   pipewire_daemon_pids=()
   # Sockets left by daemons that were killed would pass for the new ones.
   rm -f "$pipewire_dir/pipewire-0" "$pipewire_dir/pipewire-0-manager"
-  # Info level: the server logs each client that was too slow for its cycle.
+  # Info level, and debug for the nodes: PipeWire 1.x logs a client too slow
+  # for its cycle at info once in two seconds, the others at debug only.
   for program in pipewire wireplumber pipewire-pulse; do
-    env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" PIPEWIRE_DEBUG=3 \
+    env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" PIPEWIRE_DEBUG=3,pw.node:4 \
       DBUS_SESSION_BUS_ADDRESS="unix:path=$pipewire_dir/bus" "$program" >>"$log" 2>&1 &
     pipewire_pids+=($!)
     pipewire_daemon_pids+=($!)
@@ -132,14 +134,6 @@ in_private_pipewire() {
   local vars
   mapfile -t vars < <(pipewire_env)
   env -u PIPEWIRE_REMOTE -u PIPEWIRE_RUNTIME_DIR "${vars[@]}" "$@"
-}
-
-# The underruns the server has logged so far, the recorder's (pw-record's)
-# left out: they are the measurement's. So are the null sink's, which the
-# server names too in a cycle that a late recorder kept from finishing.
-pipewire_underruns() {
-  grep -a 'client too slow' "$GLOWBRAND_PIPEWIRE_DIR/server.log" |
-    grep -a -c -v -E '\((pw-record|glowbrand)-[0-9]+\) client too slow'
 }
 
 stop_private_pipewire() {
