@@ -76,9 +76,3 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
 
 // The lines of a HID log in the scripted remote's format.
 std::vector<HidLogLine> ParseHidLog(const std::string& text);
-
-// The underruns a PulseAudio server has logged so far, in the debug log
-// scripts/private_pulse.sh names in GLOWBRAND_PULSE_LOG (0 without one).
-// After one, a recording of its monitor may hold a stretch twice: the
-// server plays it again on rewinding.
-int PulseUnderruns();

@@ -1,5 +1,4 @@
 // What a session left behind, read back the same way whatever ran it.
-#include <cstdlib>
 #include <sstream>
 
 #include "session.h"
@@ -52,19 +51,4 @@ std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> 
         all.insert(all.end(), part.begin(), part.end());
     }
     return all;
-}
-
-int PulseUnderruns() {
-    const char* log = std::getenv("GLOWBRAND_PULSE_LOG");
-    if (log == nullptr) {
-        return 0;
-    }
-    const std::string text = ReadFile(log);
-    int count = 0;
-    for (const char* mark : {"Underrun on", "Implicit underrun"}) {
-        for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at + 1)) {
-            ++count;
-        }
-    }
-    return count;
 }

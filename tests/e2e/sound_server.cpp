@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "config.h"
+#include "pulse_underruns.h"
 #include "read_file.h"
 #include "session.h"
 

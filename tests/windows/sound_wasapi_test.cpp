@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "fake_sound_mixer.h"
+#include "pulse_underruns.h"
 #include "read_file.h"
 #include "sound/output/sound_device.h"
 #include "sound/output/wasapi/mix_format.h"
@@ -128,33 +129,51 @@ void Touch(const std::string& path) {
 // monitor had already passed those on, so the recording lacks the sound's
 // first frames, as many as the sink renders ahead. That follows the
 // recorder's latency: with pulse_sound.sh's 10 ms, 219 to 227 frames were
-// lost so (and 80 to 83 with 2 ms).
+// lost so (and 80 to 83 with 2 ms). A stream that ran dry on a busy machine
+// comes back the same way: 218 to 229 frames lost after the silence.
 constexpr size_t kMonitorLostFrames = 288;
 
 // Where the pattern's `nth` playing in the capture (0: the first) ends: the
 // frame after the last heard of it in order and unaltered, from the first
 // heard, which must be among its first `lost` + 1. Silence between them is
 // passed over: a server starved on a busy machine plays silence, then the
-// frames it waited for. 0 when no such playing is there.
-size_t PatternEndIn(const std::string& capture, int nth, size_t lost) {
+// frames it waited for, or after `dryRuns` of those times (as many as the
+// server logged underruns) the frames from up to kMonitorLostFrames further
+// on. 0 when no such playing is there.
+size_t PatternEndIn(const std::string& capture, int nth, size_t lost, int dryRuns) {
     std::vector<StereoFrame> frames(capture.size() / sizeof(StereoFrame));
     std::memcpy(frames.data(), capture.data(), frames.size() * sizeof(StereoFrame));
     const StereoFrame silence{0, 0};
-    const auto startOf = [lost](const StereoFrame& frame) {
+    // The index of `frame` where it is the pattern's, from `from` up to
+    // `lost` further on; SIZE_MAX otherwise.
+    const auto indexOf = [](const StereoFrame& frame, size_t from, size_t lost) {
         const size_t index = static_cast<uint16_t>(frame.left - 1);
-        return index <= lost && frame == FakePatternFrame(index) ? index : SIZE_MAX;
+        return index >= from && index - from <= lost && frame == FakePatternFrame(index) ? index
+                                                                                         : SIZE_MAX;
     };
     size_t at = 0;
     size_t end = 0;
     for (int played = 0; played <= nth; ++played) {
-        while (at < frames.size() && startOf(frames[at]) == SIZE_MAX) {
+        while (at < frames.size() && indexOf(frames[at], 0, lost) == SIZE_MAX) {
             ++at;
         }
-        end = at < frames.size() ? startOf(frames[at]) : 0;
+        end = at < frames.size() ? indexOf(frames[at], 0, lost) : 0;
+        int gapsLeft = dryRuns;
+        bool afterSilence = false;
         for (; at < frames.size() && end < kFakePatternFrames; ++at) {
+            const size_t resumed = afterSilence && gapsLeft > 0
+                                       ? indexOf(frames[at], end, kMonitorLostFrames)
+                                       : SIZE_MAX;
             if (frames[at] == FakePatternFrame(end)) {
                 ++end;
-            } else if (!(frames[at] == silence)) {
+                afterSilence = false;
+            } else if (frames[at] == silence) {
+                afterSilence = true;
+            } else if (resumed != SIZE_MAX) {
+                end = resumed + 1;
+                --gapsLeft;
+                afterSilence = false;
+            } else {
                 break;
             }
         }
@@ -172,6 +191,7 @@ size_t PlayPatternInto(const std::string& capturePath, bool jumping = false, int
     while (FakeMixedFrames() < mixed + 4'800 && std::chrono::steady_clock::now() < playing) {
         std::this_thread::sleep_for(10ms);
     }
+    const int underrunsBefore = PulseUnderruns("Z:");
     StartFakePattern();
     if (jumping) {
         SkipSoundDeviceQueue();
@@ -181,7 +201,8 @@ size_t PlayPatternInto(const std::string& capturePath, bool jumping = false, int
     const auto deadline = std::chrono::steady_clock::now() + 10s;
     while (end < kFakePatternFrames && std::chrono::steady_clock::now() < deadline) {
         std::this_thread::sleep_for(100ms);
-        end = PatternEndIn(ReadFile(capturePath), nth, lost);
+        const int dryRuns = PulseUnderruns("Z:") - underrunsBefore;
+        end = PatternEndIn(ReadFile(capturePath), nth, lost, dryRuns);
     }
     return end;
 }
