@@ -134,11 +134,14 @@ int SoundServerUnderruns(SoundServer server) {
     // graph's driver, as well. PipeWire 0.3 says "client too slow", at most
     // once in two seconds; 1.x says "xrun state", beyond the first in two
     // seconds at debug level, which scripts/private_pipewire.sh sets for it.
+    // When a cycle of 1.x's graph is late as a whole, it lists each node still
+    // at work and then names each in a line of its own, which alone ends with
+    // the count of lines its rate limit held back: only that one counts.
     std::istringstream log(ReadFile(dir + "/server.log"));
     int count = 0;
     for (std::string line; std::getline(log, line);) {
         size_t slow = line.find(") client too slow");
-        if (slow == std::string::npos) {
+        if (slow == std::string::npos && line.ends_with(" suppressed)")) {
             slow = line.find(") xrun state:");
         }
         const size_t named = line.rfind(" (", slow);
