@@ -130,7 +130,7 @@ void Touch(const std::string& path) {
 // first frames, as many as the sink renders ahead. That follows the
 // recorder's latency: with pulse_sound.sh's 10 ms, 219 to 227 frames were
 // lost so (and 80 to 83 with 2 ms). A stream that ran dry on a busy machine
-// comes back the same way: 218 to 229 frames lost after the silence.
+// comes back the same way: up to 229 frames lost after the silence.
 constexpr size_t kMonitorLostFrames = 288;
 
 // Where the pattern's `nth` playing in the capture (0: the first) ends: the
