@@ -145,11 +145,12 @@ size_t PatternEndIn(const std::string& capture, int nth, size_t lost, int dryRun
     std::memcpy(frames.data(), capture.data(), frames.size() * sizeof(StereoFrame));
     const StereoFrame silence{0, 0};
     // The index of `frame` where it is the pattern's, from `from` up to
-    // `lost` further on; SIZE_MAX otherwise.
-    const auto indexOf = [](const StereoFrame& frame, size_t from, size_t lost) {
+    // `ahead` further on; SIZE_MAX otherwise.
+    const auto indexOf = [](const StereoFrame& frame, size_t from, size_t ahead) {
         const size_t index = static_cast<uint16_t>(frame.left - 1);
-        return index >= from && index - from <= lost && frame == FakePatternFrame(index) ? index
-                                                                                         : SIZE_MAX;
+        return index >= from && index - from <= ahead && frame == FakePatternFrame(index)
+                   ? index
+                   : SIZE_MAX;
     };
     size_t at = 0;
     size_t end = 0;
@@ -161,20 +162,21 @@ size_t PatternEndIn(const std::string& capture, int nth, size_t lost, int dryRun
         int gapsLeft = dryRuns;
         bool afterSilence = false;
         for (; at < frames.size() && end < kFakePatternFrames; ++at) {
-            const size_t resumed = afterSilence && gapsLeft > 0
-                                       ? indexOf(frames[at], end, kMonitorLostFrames)
-                                       : SIZE_MAX;
             if (frames[at] == FakePatternFrame(end)) {
                 ++end;
                 afterSilence = false;
             } else if (frames[at] == silence) {
                 afterSilence = true;
-            } else if (resumed != SIZE_MAX) {
+            } else {
+                const size_t resumed = afterSilence && gapsLeft > 0
+                                           ? indexOf(frames[at], end, kMonitorLostFrames)
+                                           : SIZE_MAX;
+                if (resumed == SIZE_MAX) {
+                    break;
+                }
                 end = resumed + 1;
                 --gapsLeft;
                 afterSilence = false;
-            } else {
-                break;
             }
         }
     }
