@@ -69,16 +69,19 @@ int32_t RunProgram() {
     }
     EndIfRequested();
     SetReportMode(kReportModeFlags, kReportModeCoreAccel);
-    if (ProbeRemote()) {
-        StartFlash();
-        PrintBanner();
-        FinishReader();
-        RunBlade();
-    } else {
+    // A remote that never reported is a start that failed: 1, as the other
+    // two messages, so that a script or a launcher can tell.
+    if (!ProbeRemote()) {
         ShowMessage("Wii-Remote cannot open.");
         EndIfRequested();
         StopReader();
+        CloseRemote();
+        return 1;
     }
+    StartFlash();
+    PrintBanner();
+    FinishReader();
+    RunBlade();
     CloseRemote();
     return 0;
 }

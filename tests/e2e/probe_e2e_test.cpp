@@ -11,7 +11,7 @@ namespace {
 // leaves no reader behind the closed link.
 void ExpectCannotOpen(const SessionResult& s) {
     EXPECT_FALSE(s.timedOut);
-    EXPECT_EQ(s.status, 0);
+    EXPECT_EQ(s.status, 1) << "a start that failed is no success";
     EXPECT_EQ(s.err, "Wii-Remote cannot open.\n");
     EXPECT_EQ(s.out, "") << "no banner after a failed probe";
     EXPECT_EQ(Writes(s), std::vector<std::string>{"12 00 31"}) << "no flash after a failed probe";
