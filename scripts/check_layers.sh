@@ -5,7 +5,7 @@
 # platform. Prints every include that breaks the order and fails if any does;
 # then lets tsort look for a loop among the folders all the same. Last, all
 # of sound stays in sound/: no file of the platform layer includes a sound
-# library's header or calls one.
+# library's header or calls one; and no time in src/ is read off the wall clock.
 set -uo pipefail
 cd "$(dirname "$0")/../src"
 
@@ -55,5 +55,15 @@ done < <({ grep -rnE "^#include ($sound_headers)|^#include \"sound/" --include='
            grep -rnE "$sound_calls" --include='*.h' --include='*.cpp' platform; } |
          cut -d: -f1,2 | sort -t: -k1,1 -k2,2n | sort -t: -k1,1 -u)
 
-[ "$bad" -eq 0 ] && echo "src/ folders form floors, no include loop, no sound in the platform layer"
+# Every time limit runs on a clock that only moves forward: the wall clock
+# steps (NTP, a user setting it), and a wait measured on it ends early or
+# hangs on.
+while IFS= read -r hit; do
+  echo "$hit: a time limit on the wall clock; use CLOCK_MONOTONIC or steady_clock"
+  bad=1
+done < <(grep -rnE '\bCLOCK_REALTIME\b|\bsystem_clock\b|\bgettimeofday\b|\bGetSystemTime' \
+           --include='*.h' --include='*.cpp' . | cut -d: -f1,2 | sed 's|^\./||')
+
+[ "$bad" -eq 0 ] &&
+  echo "src/ folders form floors, no include loop, no sound in the platform layer, no wall clock"
 exit "$bad"

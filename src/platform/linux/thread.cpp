@@ -6,14 +6,26 @@
 #include <ctime>
 
 // The thread runs detached and reports the end of its body, so a thread that
-// ends on its own never needs reaping and a join can be bounded. The lock and
-// condition are statically initialised: nothing is torn down at exit while a
-// thread may still be signalling.
+// ends on its own never needs reaping and a join can be bounded. The lock is
+// statically initialised and the condition made once and never destroyed:
+// nothing is torn down at exit while a thread may still be signalling.
 namespace {
 
 pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
-pthread_cond_t ended = PTHREAD_COND_INITIALIZER;
 bool running = false;
+
+// Waits on the monotonic clock: a step of the wall clock (NTP, the user)
+// neither cuts a join short nor stretches it.
+pthread_cond_t* MakeEnded() {
+    static pthread_cond_t made;
+    pthread_condattr_t attributes;
+    pthread_condattr_init(&attributes);
+    pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC);
+    pthread_cond_init(&made, &attributes);
+    pthread_condattr_destroy(&attributes);
+    return &made;
+}
+pthread_cond_t& ended = *MakeEnded();
 
 void* Run(void* body) {
     reinterpret_cast<void (*)()>(body)();
@@ -26,7 +38,7 @@ void* Run(void* body) {
 
 timespec DeadlineIn(int32_t ms) {
     timespec deadline{};
-    clock_gettime(CLOCK_REALTIME, &deadline);
+    clock_gettime(CLOCK_MONOTONIC, &deadline);
     deadline.tv_sec += ms / 1000;
     deadline.tv_nsec += static_cast<long>(ms % 1000) * 1'000'000;
     if (deadline.tv_nsec >= 1'000'000'000) {
