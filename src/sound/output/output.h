@@ -44,12 +44,17 @@ struct SoundOutput {
     // the output: it is taken whether the output is open or not.
     void (*lock)();
     void (*unlock)();
-    // After each new play, under no lock: an output that queues far ahead
-    // of what is heard lets the new sound jump that queue. None where an
-    // output queues no more than a period or two.
+    // After each new play, on the playing thread, under the mixer's lock of
+    // its table (so plays never cross) but not under `lock`, which it may
+    // take itself: an output that queues far ahead of what is heard lets the
+    // new sound jump that queue, mixing it again on the caller's thread if
+    // it must (PulseAudio's: up to 40 ms of frames). Never skipped for a
+    // check of `lost`. None where an output queues no more than a period or
+    // two.
     void (*skipQueue)();
     // True once the open output can play no more (its server went away):
-    // the device closes it then and looks again. None where an output finds
+    // the device closes it then and looks again. Asked only by the device's
+    // keeper, between its open and its close. None where an output finds
     // its way back by itself, or cannot be lost.
     bool (*lost)();
     // Opens as `open` would (pulling from `pull`), notes what it got and

@@ -35,8 +35,9 @@ private:
     const SoundOutput* held_;
 };
 
-// Called after each new play, under no lock: the open output's queue, if it
-// has one worth skipping, is skipped. Brief.
+// Called after each new play, under the mixer's table lock and not under
+// SoundDeviceLock: the open output's queue, if it has one worth skipping, is
+// skipped. On PulseAudio that mixes up to 40 ms of frames again here.
 void SkipSoundDeviceQueue();
 
 // Describes the output that would open (the first of the table that

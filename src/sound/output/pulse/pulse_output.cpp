@@ -30,8 +30,8 @@ int64_t written = 0;
 // lock.
 bool timingAsked = false;
 
-// Held while the stream opens or closes: a play that finds it taken has no
-// queue to skip.
+// Held while the stream opens or closes, and by nothing else: a play that
+// finds it taken has no queue to skip.
 std::mutex lifecycle;
 
 // What the pull reads is changed under this lock, not libpulse's: it outlives
@@ -316,8 +316,11 @@ void SkipPulseQueue() {
     pa_threaded_mainloop_unlock(loop);
 }
 
+// Not under `lifecycle`: a play's skip only tries that lock, and a check
+// holding it once a second would make a play that lands then wait behind the
+// whole queue. None is needed, as only the one who opened the stream asks,
+// and closes it only after the answer.
 bool PulseOutputLost() {
-    const std::lock_guard held(lifecycle);
     if (!open) {
         return false;
     }

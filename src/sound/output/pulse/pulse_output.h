@@ -31,12 +31,15 @@ bool OpenPulseOutput(const MixerPull& pull);
 void ClosePulseOutput();
 
 // Has the server play what the pull gives from now on at once, in place of
-// what was queued: called after each new play. Does nothing while the stream
-// is not open, or is being opened or closed.
+// what was queued: called after each new play. Mixes up to the whole queue
+// (kPulseQueueFrames, 40 ms) again on the caller's thread, under the stream's
+// lock (waiting out a refill under way) and the pull's. Does nothing while
+// the stream is not open, or is being opened or closed.
 void SkipPulseQueue();
 
 // True once the open stream or its server connection has failed: the
-// server went away.
+// server went away. Only for the caller that opened the stream, between its
+// open and its close; it never holds off a skip.
 bool PulseOutputLost();
 
 // Opens the stream, notes what it plays at, and closes it again.
