@@ -178,17 +178,13 @@ check_windows_sound() {
     failed=$((failed + 1))
     return
   fi
-  # Wine's PulseAudio driver, starved on a busy host, now and then replays
-  # or drops a few ms of what it held (its own, not the program's); a second
-  # try tells that apart from a fault of ours, which fails both.
-  local try
-  for try in 1 2; do
-    out=$(GLOWBRAND_WINE_SCRIPTED=$PWD/$dir/glowbrand-scripted-wine.sh build/tests/program_e2e_test \
-          --gtest_filter='SoundEndToEnd*UnderWine*' </dev/null 2>&1)
-    echo "$out" | grep -v -E '^(Running main|Note: Google Test filter|\[-+\]|\[=+\])'
-    echo "$out" | grep -q '^\[  PASSED  \] 1 test' && break
-    [ "$try" = 1 ] && echo "(failed on try 1 of 2, load: $(cut -d' ' -f1-3 /proc/loadavg))"
-  done
+  # Run once: a second try would hide a fault of ours that shows now and
+  # then. The test itself allows for what the server logged as underruns.
+  out=$(GLOWBRAND_WINE_SCRIPTED=$PWD/$dir/glowbrand-scripted-wine.sh build/tests/program_e2e_test \
+        --gtest_filter='SoundEndToEnd*UnderWine*' </dev/null 2>&1)
+  echo "$out" | grep -v -E '^(Running main|Note: Google Test filter|\[-+\]|\[=+\])'
+  echo "$out" | grep -q '^\[  PASSED  \] 1 test' ||
+    echo "(failed, load: $(cut -d' ' -f1-3 /proc/loadavg))"
   stop_private_pulse
   if echo "$out" | grep -q '^\[  PASSED  \] 1 test'; then
     passed=$((passed + 1))
@@ -211,7 +207,7 @@ check_windows_vm() {
   started=$(date +%s)
   out=$(GLOWBRAND_WINDOWS_BUILD=$PWD/$dir nice build/tests/vm_e2e_test \
         --gtest_filter='*WindowsVmSuite*' </dev/null 2>&1)
-  echo "$out" | grep -E '^\[ +(OK|FAILED) +\] .*\(|Failure|Expected|Which is|Value of|Actual|wine.s start|run again|run twice|took \(ms\)'
+  echo "$out" | grep -E '^\[ +(OK|FAILED) +\] .*\(|Failure|Expected|Which is|Value of|Actual|wine.s start|Windows device after|took \(ms\)'
   ran=$(echo "$out" | grep -c '^\[ RUN      \]')
   ok=$(echo "$out" | grep -c '^\[       OK \]')
   echo "$out" | grep -q '^\[==========\] .* ran' || ran=$((ran + 1))
