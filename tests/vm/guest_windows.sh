@@ -5,15 +5,18 @@
 #
 #   guest_windows.sh DIR
 #
-# DIR/env names the programs (EXE, LINUX, REMOTE, UDEVADM, PREFIX, SOUNDS,
-# LOW_BITS; WINE_LOG: wine debug channels for wine.log).
+# DIR/env names the programs (EXE, PRESENT, LINUX, REMOTE, UDEVADM, PREFIX,
+# SOUNDS, LOW_BITS; WINE_LOG: wine debug channels for wine.log).
 # Each DIR/<scenario>/ holds `script` (the remote's) and `kind`:
 #   windows   glowbrand.exe runs until it ends by itself
 #   ctrl_c    glowbrand.exe gets SIGINT (wine's Ctrl+C) once the remote has
 #             been told to rumble; `took` gets the ms from signal to end
 #   linux     the Linux glowbrand, for what emulation costs in this guest
-# and gets status, stdout, stderr and remote.log; DIR/timeline gets when
-# each run's steps came (see note).
+# and gets status, stdout, stderr and remote.log, and `present-ms`: how long
+# after its node came wine listed the remote as a Windows device. Each runs
+# once. Where wine never lists it, the program is not run and `harness` says
+# so: the test's own failure, not the program's. DIR/timeline gets when each
+# run's steps came (see note).
 set -u
 dir=$1
 # note <words>: a line of DIR/timeline, on the guest's clock, for what a
@@ -68,11 +71,36 @@ held() {
   return 1
 }
 
+# The program's own HID library, asked from a Windows program whether the
+# remote is a Windows device yet. Copied in, as the program is (below).
+cp "$PRESENT" /tmp/hid-present.exe
+
+# present <product>: waits until wine lists the remote as a Windows device,
+# as the program will look for it, 60 s of guest time at most; says how long
+# that took in ms, or fails.
+present() {
+  local started took
+  started=$(date +%s%N)
+  while :; do
+    took=$(( ($(date +%s%N) - started) / 1000000 ))
+    [ "$took" -le 60000 ] || return 1
+    if /usr/lib/wine/wine64 /tmp/hid-present.exe "$1" </dev/null >/dev/null 2>&1; then
+      echo "$(( ($(date +%s%N) - started) / 1000000 ))"
+      return 0
+    fi
+    sleep 0.2
+  done
+}
+
 # start_remote <scenario dir>: the remote, once its node is there and, with
-# the kernel's driver, once that has set it up (LED 1).
+# the kernel's driver, once that has set it up (LED 1), and once wine lists
+# it as a Windows device (`present-ms` in the scenario dir). Fails when wine
+# never lists it.
 start_remote() {
   "$REMOTE" "$1/script" /tmp/remote.log --low-bits="$LOW_BITS" &
   remote=$!
+  local product
+  product=$(sed -n 's/^product \([0-9a-fA-F]*\).*/\1/p' "$1/script" | head -n 1)
   for _ in $(seq 200); do
     ls /dev/hidraw* >/dev/null 2>&1 && break
     sleep 0.05
@@ -85,12 +113,13 @@ start_remote() {
   fi
   # winebus opens the node when udevd tells of it, and then makes it a
   # Windows device in its own time, longer for a device it has not met
-  # before: a program started before that finds no remote, or crawls while
-  # wine is at it. So wait for the guest to fall quiet.
+  # before: a program started before that finds no remote. Then the guest
+  # falls quiet, as a program crawls while wine is still at it.
   for _ in $(seq 200); do
     held /dev/hidraw0 && break
     sleep 0.1
   done
+  present "${product:-0306}" >"$1/present-ms" || return 1
   settle
 }
 
@@ -146,7 +175,14 @@ meet_remotes
 run_scenario() {
   local scenario=$1 kind=$2 play program watchdog sent
   note "$(basename "$scenario") remote"
-  start_remote "$scenario"
+  if ! start_remote "$scenario"; then
+    note "$(basename "$scenario") never a Windows device"
+    echo "wine never listed the remote as a Windows device within 60 s: the program was not run" \
+      >"$scenario/harness"
+    stop_remote
+    rm -f /tmp/remote.log
+    return
+  fi
   note "$(basename "$scenario") quiet $(grep pgmajfault /proc/vmstat)"
   play=$(mktemp -d)
   # As a player unpacks it: the program beside its sounds. Run from the 9p
@@ -213,27 +249,11 @@ warm_up() {
 }
 warm_up
 
-# winebus may take longer than start_remote waits to make the remote a
-# Windows device. A run that ends in "Wii-Remote not found." (and only so) is
-# run again, up to twice, once the guest has fallen quiet; each such run is
-# kept in first-run/, second-run/ and named in `reruns`. A program that fails
-# so three times in a row fails its scenario. A run that cannot open the
-# remote is not run again: the probe's window opens once its reader runs,
-# whatever held the reader's start (docs/testing.md).
+# Each scenario runs once: a program that misses a remote wine lists fails.
 for scenario in "$dir"/*/; do
   scenario=${scenario%/}
   [ -f "$scenario/script" ] || continue
-  kind=$(cat "$scenario/kind")
-  run_scenario "$scenario" "$kind"
-  for kept in first-run second-run; do
-    said=$(cat "$scenario/stderr")
-    [ "$said" = "Wii-Remote not found." ] || break
-    mkdir -p "$scenario/$kept"
-    mv "$scenario"/{status,stdout,stderr,remote.log} "$scenario/$kept/"
-    echo "$(basename "$scenario")" >>"$dir/reruns"
-    settle
-    run_scenario "$scenario" "$kind"
-  done
+  run_scenario "$scenario" "$(cat "$scenario/kind")"
 done
 wineserver -k
 kill "$udevd"

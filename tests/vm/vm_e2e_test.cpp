@@ -837,6 +837,9 @@ constexpr double kCtrlCEndMs = 1000.0 + kSharedRootCostMs;
 struct WindowsBoot {
     bool finished = false;
     std::map<std::string, VmSession> sessions;
+    // Why the guest could not give a scenario's program the remote; empty
+    // where it could.
+    std::map<std::string, std::string> harnessFaults;
     double ctrlCTookMs = -1;
 };
 
@@ -883,7 +886,8 @@ const WindowsBoot& BootWindows(bool kernelDriver) {
     std::filesystem::create_directories(dir);
     std::ofstream(dir + "/env") << "WIIMOTE=" << kernelDriver << "\nGUEST=" << GLOWBRAND_VM_SOURCE
                                 << "/guest_windows.sh\nEXE=" << build
-                                << "/glowbrand.exe\nLINUX=" << GLOWBRAND_LINUX_PROGRAM
+                                << "/glowbrand.exe\nPRESENT=" << build
+                                << "/glowbrand-hid-present.exe\nLINUX=" << GLOWBRAND_LINUX_PROGRAM
                                 << "\nREMOTE=" << GLOWBRAND_UHID_REMOTE << "\nUDEVADM=" << vm
                                 << "/udevadm"
                                 << "\nPREFIX=" << prefix << "\nSOUNDS=" << GLOWBRAND_SOUNDS_DIR
@@ -897,12 +901,14 @@ const WindowsBoot& BootWindows(bool kernelDriver) {
                                " " + vm + " " + dir);
     std::cout << "wine's start in the guest took "
               << std::atoi(ReadFile(dir + "/wineboot-ms").c_str()) << " ms\n";
-    std::string reruns = ReadFile(dir + "/reruns");
-    std::replace(reruns.begin(), reruns.end(), '\n', ' ');
-    std::cout << "scenarios run again (a run could not find the remote): " << reruns << "\n";
+    std::string present;
     for (const auto& [name, kind, script] : WindowsScenarios(kernelDriver)) {
         boot.sessions[name.substr(2)] = ReadVmSession(name, dir + "/" + name);
+        boot.harnessFaults[name.substr(2)] = ReadFile(dir + "/" + name + "/harness");
+        present += " " + name + "=" +
+                   std::to_string(std::atoi(ReadFile(dir + "/" + name + "/present-ms").c_str()));
     }
+    std::cout << "wine listed the remote as a Windows device after (ms):" << present << "\n";
     const std::string took = ReadFile(dir + "/6-ctrl-c/took");
     boot.ctrlCTookMs = took.empty() ? -1 : std::atof(took.c_str());
     return boot;
@@ -918,6 +924,7 @@ protected:
     const VmSession& Session(const std::string& name) {
         const WindowsBoot& boot = BootWindows(GetParam());
         EXPECT_TRUE(boot.finished) << "the guest did not finish its scenarios";
+        EXPECT_EQ(boot.harnessFaults.at(name), "") << "the test's harness failed, not the program";
         return boot.sessions.at(name);
     }
 };
@@ -941,6 +948,7 @@ TEST(WindowsVmSuiteGuest, TheLinuxProgramThereKeepsTheLinuxVmBounds) {
     }
     const WindowsBoot& boot = BootWindows(false);
     ASSERT_TRUE(boot.finished);
+    EXPECT_EQ(boot.harnessFaults.at("linux-whole-session"), "");
     const VmSession& vm = boot.sessions.at("linux-whole-session");
     ExpectWholeSessionInVm(vm, false, kVmSlack);
     std::cout << "the Linux program's flash, LED steps and pulses here took (ms):";
