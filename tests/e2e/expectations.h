@@ -21,6 +21,13 @@ struct Slack {
 };
 inline constexpr Slack kScriptedSlack{0.0, 40.0};
 
+// An end that waits for a thread waits out its limit: a second for the
+// probe's reader (kReaderStopMs) or for the sound's close
+// (kSoundCloseWaitMs). An end that waits for none came within 400 ms on a
+// busy machine (load 4, four slots still decoding) and under the
+// sanitizers; how soon it comes is bench/end_latency's to tell.
+inline constexpr double kEndWaitedForAThreadMs = 750.0;
+
 // Expects `later` to follow `earlier` by ms, within the slack.
 void ExpectSpacing(const HidLogLine& earlier, const HidLogLine& later, double ms,
                    Slack slack = kScriptedSlack);

@@ -57,8 +57,8 @@ TEST(ProgramEndToEnd, HomeAloneQuitsAfterTheFlashAndTheExactBanner) {
     EXPECT_EQ(Writes(atFirstOutput), kStart);
     ASSERT_FALSE(s.log.empty());
     EXPECT_EQ(s.log.back().kind, "close");
-    // Home while dark quits at once.
-    EXPECT_LT(s.log.back().ms - LinesOf(s, "read").back().ms, kScriptedSlack.aboveMs);
+    // Home while dark quits at once, where quitting while lit waits a second.
+    EXPECT_LT(s.log.back().ms - LinesOf(s, "read").back().ms, kEndWaitedForAThreadMs);
 }
 
 TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {

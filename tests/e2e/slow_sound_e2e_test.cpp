@@ -8,6 +8,7 @@
 #include <string>
 
 #include "config.h"
+#include "expectations.h"
 #include "session.h"
 #include "wav_images.h"
 
@@ -67,21 +68,29 @@ TEST(SlowSoundEndToEnd, APressRightAfterTheBannerIgnitesAtOnce) {
     }
     ASSERT_LT(at, s.log.size()) << "A did not ignite";
     EXPECT_EQ(s.log[at].rest, "11 10");
-    EXPECT_LT(s.log[at].ms - press.ms, 15.0) << "the ignition waited for the on sound";
+    // A play that waits for the whole queue holds the ignition for seconds;
+    // one that waits for the on sound alone, decoded first, 30 to 230 ms on
+    // a quiet machine. The bound is the slack any effect's start has.
+    EXPECT_LT(s.log[at].ms - press.ms, kScriptedSlack.aboveMs)
+        << "the ignition waited for the on sound";
     std::printf("A read at %.1f ms, first LED write %.1f ms later\n", press.ms,
                 s.log[at].ms - press.ms);
 }
 
 // Ctrl+C inside the probe, while the worker is still decoding: the end
-// neither waits for the file being decoded nor for those queued behind it.
-TEST(SlowSoundEndToEnd, CtrlCDuringTheProbeEndsWithinATenthOfASecond) {
+// neither waits for the file being decoded nor for those queued behind it,
+// nor for the probe's reader. An end that waits for the queue comes 1.5 s
+// late, for the reader 1 s; for the one file, 350 ms in the plain build,
+// where a busy machine's end reaches 400 ms, but 2 to 3 s under the
+// sanitizers, which catch it.
+TEST(SlowSoundEndToEnd, CtrlCDuringTheProbeWaitsNeitherForDecodingNorForTheReader) {
     const SessionResult s =
         RunScriptedWithSignal("0-6000/10 31 00 00 80 80 9a\n",
                               SessionSignal{SIGINT, "write 12 00 31", 20}, WithSlowSounds());
     EXPECT_FALSE(s.timedOut);
     EXPECT_EQ(s.status, 128 + SIGINT);
     EXPECT_GE(s.signalToEndMs, 0.0);
-    EXPECT_LT(s.signalToEndMs, 100.0);
+    EXPECT_LT(s.signalToEndMs, kEndWaitedForAThreadMs) << "the end waited for decoding";
     ASSERT_FALSE(s.log.empty());
     EXPECT_EQ(s.log.back().kind, "close");
     std::printf("ended %.1f ms after the signal\n", s.signalToEndMs);
@@ -98,6 +107,6 @@ TEST(SlowSoundEndToEnd, WithoutARemoteTheMessageAndTheEndWaitForNoDecoding) {
     EXPECT_EQ(s.status, 1);
     EXPECT_EQ(s.err, "Wii-Remote not found.\n");
     EXPECT_GE(s.signalToEndMs, 0.0);
-    EXPECT_LT(s.signalToEndMs, 100.0);
+    EXPECT_LT(s.signalToEndMs, kEndWaitedForAThreadMs) << "the end waited for decoding";
     std::printf("ended %.1f ms after Enter\n", s.signalToEndMs);
 }

@@ -1,10 +1,12 @@
 // Ctrl+C, a termination request or a closed terminal, at awkward moments of a
-// scripted session: the program ends within 100 ms with 128 + the signal's
-// number, the remote's motor off, its LEDs dark and the link closed, last.
+// scripted session: the program ends promptly, waiting for no thread, with
+// 128 + the signal's number, the remote's motor off, its LEDs dark and the
+// link closed, last.
 #include <gtest/gtest.h>
 
 #include <csignal>
 
+#include "expectations.h"
 #include "session.h"
 
 namespace {
@@ -24,7 +26,7 @@ void ExpectEndedBySignal(const SessionResult& s, int signal) {
     EXPECT_FALSE(s.timedOut);
     EXPECT_EQ(s.status, 128 + signal);
     EXPECT_GE(s.signalToEndMs, 0.0);
-    EXPECT_LT(s.signalToEndMs, 100.0);
+    EXPECT_LT(s.signalToEndMs, kEndWaitedForAThreadMs) << "the end waited for a thread";
     ASSERT_FALSE(s.log.empty());
     EXPECT_EQ(s.log.back().kind, "close") << "the close comes last: " << s.log.back().rest;
     EXPECT_TRUE(LinesOf(s, "read", "error").empty()) << "no read of a closed link";
@@ -33,9 +35,11 @@ void ExpectEndedBySignal(const SessionResult& s, int signal) {
 
 }  // namespace
 
+// A is held, so that a start-up a busy machine slowed still reads it, but
+// not past the ignition's 550 ms, so it toggles once.
 TEST(TerminationEndToEnd, CtrlCInsideTheIgnitionRumbleSwitchesTheMotorOff) {
     const SessionResult s =
-        RunSignalled(kAtRest + "300-400/10 31 00 08 80 80 9a\n", SIGINT, "write 13 01", 150);
+        RunSignalled(kAtRest + "300-800/10 31 00 08 80 80 9a\n", SIGINT, "write 13 01", 150);
     ExpectEndedBySignal(s, SIGINT);
     const std::vector<std::string> ignitionCut = {"11 10", "11 30", "11 70", "11 f0", "13 01"};
     EXPECT_EQ(Writes(s), Concat({kStart, ignitionCut, kQuiet}));
