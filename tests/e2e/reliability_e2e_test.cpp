@@ -7,8 +7,8 @@
 namespace {
 
 // A remote at rest, reporting every 10 ms. Presses below are held for a few
-// reports: a loaded machine may read late, and a late read keeps only the
-// newest report.
+// reports, Home to the end: a loaded machine may read late (a loop held 40 ms
+// was seen at load 3), and a late read keeps only the newest report.
 const std::string kAtRest = "0-9000/10 31 00 00 80 80 9a\n";
 
 // Index in the log of the first line of `kind` (and `rest`, if given) at or
@@ -29,9 +29,9 @@ size_t Find(const SessionResult& s, const std::string& kind, const std::string& 
 // unanswered, the read would wait forever and Home would never be seen.
 TEST(ReliabilityEndToEnd, AnAccessoryWhileLitCostsOneModeReportAndNothingElse) {
     const SessionResult s = RunScripted(kAtRest +
-                                            "300-400/10 31 00 08 80 80 9a\n"  // A: ignite
+                                            "300-800/10 31 00 08 80 80 9a\n"  // A: ignite
                                             "accessory 1500\n"
-                                            "2500-2540/10 31 00 80 80 80 9a\n",  // Home
+                                            "2500-9000/10 31 00 80 80 80 9a\n",  // Home, held
                                         SessionOptions{{}, {}, 8000});
     ASSERT_FALSE(s.timedOut) << "the status report was never answered";
     EXPECT_EQ(s.status, 0);
@@ -52,7 +52,7 @@ TEST(ReliabilityEndToEnd, AStatusReportAmongDataIsReadAndAnswered) {
                                             "1500 20 00 00 10 00 00 c8\n"
                                             "1501 31 00 00 80 80 9a\n"
                                             "1502 31 00 00 80 80 9a\n"
-                                            "2500-2540/10 31 00 80 80 80 9a\n",  // Home
+                                            "2500-9000/10 31 00 80 80 80 9a\n",  // Home, held
                                         SessionOptions{{}, {}, 8000});
     ASSERT_FALSE(s.timedOut);
     EXPECT_EQ(LinesOf(s, "read", "20 00 00 10 00 00 c8").size(), 1u);
@@ -60,13 +60,15 @@ TEST(ReliabilityEndToEnd, AStatusReportAmongDataIsReadAndAnswered) {
 }
 
 // It vanishes in the middle of the ignition's rumble pulse and is back 900 ms
-// later: the pulse's end is lost, so the return must switch the motor off.
+// later: the pulse's end is lost, so the return must switch the motor off. A
+// is held, so that a start-up a busy machine slowed still reads it (the
+// pulse then runs up to about 1060 ms), but not past the ignition's 550 ms.
 TEST(ReliabilityEndToEnd, ARemoteThatVanishesIsRestoredWithTheRumbleOff) {
     const SessionResult s =
         RunScripted(kAtRest +
-                        "300-400/10 31 00 08 80 80 9a\n"  // A: ignite, rumble 450-850
-                        "gone 600-1500\n"
-                        "2500-2540/10 31 00 80 80 80 9a\n",  // Home
+                        "300-800/10 31 00 08 80 80 9a\n"  // A: ignite, rumble from 450
+                        "gone 700-1600\n"
+                        "2500-9000/10 31 00 80 80 80 9a\n",  // Home, held
                     SessionOptions{{}, {}, 8000});
     ASSERT_FALSE(s.timedOut);
     EXPECT_EQ(s.status, 0);
@@ -80,8 +82,8 @@ TEST(ReliabilityEndToEnd, ARemoteThatVanishesIsRestoredWithTheRumbleOff) {
     const size_t gone = Find(s, "read", "gone");
     const size_t back = Find(s, "reopen", "057e 0306 0", gone);
     ASSERT_LT(back, s.log.size());
-    EXPECT_GE(s.log[gone].ms, 600.0);
-    EXPECT_LT(s.log[gone].ms, 650.0);
+    EXPECT_GE(s.log[gone].ms, 700.0);
+    EXPECT_LT(s.log[gone].ms, 800.0) << "noticed only at the pulse's end, 850 ms or later";
     EXPECT_EQ(LinesOf(s, "reopen", "057e 0306 -1").size(), 1u);
     double previous = s.log[gone].ms;
     for (size_t i = gone + 1; i <= back; ++i) {
@@ -90,11 +92,13 @@ TEST(ReliabilityEndToEnd, ARemoteThatVanishesIsRestoredWithTheRumbleOff) {
             continue;
         }
         ASSERT_EQ(line.kind, "reopen") << line.rest;
-        EXPECT_GT(line.ms - previous, 499.0);
-        EXPECT_LT(line.ms - previous, 530.0);
+        // The log's time of a line trails the clock it was timed by by up
+        // to a few ms on a busy machine; a look in a loop would come at once.
+        EXPECT_GT(line.ms - previous, 450.0) << "looked for in a loop";
+        EXPECT_LT(line.ms - previous, 750.0) << "looked for once a second";
         previous = line.ms;
     }
-    EXPECT_GE(s.log[back].ms, 1500.0);
+    EXPECT_GE(s.log[back].ms, 1600.0);
     const size_t nextRead = Find(s, "read", "", back);
     ASSERT_LT(nextRead, s.log.size());
     EXPECT_GT(static_cast<double>(s.log[nextRead].scriptMs), s.log[back].ms)
@@ -121,7 +125,7 @@ TEST(ReliabilityEndToEnd, OddReportsNeitherMoveTheBladeNorEndTheSession) {
     for (size_t i = 0; i < odd.size(); ++i) {
         script += std::to_string(500 + 40 * i) + " " + odd[i] + "\n";
     }
-    script += "1200-1240/10 31 00 80 80 80 9a\n";  // Home
+    script += "1200-3000/10 31 00 80 80 80 9a\n";  // Home, held
     const SessionResult s = RunScripted(script, SessionOptions{{}, {}, 8000});
     ASSERT_FALSE(s.timedOut);
     EXPECT_EQ(s.status, 0);
