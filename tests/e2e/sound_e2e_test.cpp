@@ -699,8 +699,8 @@ Listening UnderWineThroughPulseAudio() {
     // would come up to 20 ms later. The sink mixes it into frames it had
     // rendered ahead, up to the recording's 2 ms.
     wine.slackMs = kWasapiFallbackPeriodMs;
-    // No room beyond that: the test command gives this case a second try
-    // on a busy host instead.
+    // No room beyond that: a sound that waited behind the queue would come
+    // up to 20 ms later, and any share of that would let some through.
     wine.faultMs = 0;
     wine.leadMs = 2.0;
     wine.iterationAllowed = false;
