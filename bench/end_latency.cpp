@@ -11,6 +11,7 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -50,7 +51,9 @@ std::string LoadAverage() {
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 10;
-    const std::string program = argc > 2 ? argv[2] : "";
+    // Each session runs in a folder of its own: a relative path would name
+    // no program there.
+    const std::string program = argc > 2 ? std::filesystem::absolute(argv[2]).string() : "";
     const std::string only = argc > 3 ? argv[3] : "";
     const std::string atRest = "0-9000/10 31 00 00 80 80 9a\n";
     SessionSignal enter;
