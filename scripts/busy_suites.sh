@@ -3,8 +3,9 @@
 # suites (ctest in build/, build-asan/, build-tsan/, as scripts/test.sh
 # builds them) N times in a row, 3 by default, each beside scripts/busy.sh's
 # busy loops: a machine shared with another test run. Each suite's verdict,
-# time and load; a failed suite's failures. The plain suite hears its sound
-# through private PulseAudio and PipeWire servers, as in the test command.
+# time and load; a failed suite's failures, and its whole log kept. The
+# plain suite hears its sound through private PulseAudio and PipeWire
+# servers, as in the test command.
 set -uo pipefail
 cd "$(dirname "$0")/.." || exit 1
 # shellcheck source=private_pulse.sh
@@ -25,7 +26,11 @@ for round in $(seq "${1:-3}"); do
       "$(grep 'load at the end' <<<"$out" | sed 's/.*: //')"
     if ! grep -q ' 0 tests failed' <<<"$summary"; then
       bad=$((bad + 1))
-      sed -n '/tests failed out of/,$p' <<<"$out" | grep -E '^\s+[0-9]+ - ' | sed 's/^/  /'
+      sed -n '/tests failed out of/,$p' <<<"$out" | grep -E '^\s+[0-9]+ - ' |
+        grep -v '(Skipped)$' | sed 's/^/  /'
+      # The next round's run would overwrite ctest's own log of this one.
+      kept=$(mktemp --suffix=".$dir.round$round.log")
+      cp "$dir/Testing/Temporary/LastTest.log" "$kept" && echo "  whole log kept in $kept"
     fi
     if [ "$dir" = build ]; then
       stop_private_pipewire
