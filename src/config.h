@@ -14,13 +14,22 @@ constexpr int32_t kAccelRest = 128;
 constexpr int32_t kSwingThreshold = 3000;
 constexpr int32_t kStrikeThreshold = 15000;
 
-// Phase counters, in loop iterations (one iteration per report plus pacing).
+// Phase counters, in loop iterations (one iteration per report read, never
+// shorter than kMinIterationMs).
 constexpr int32_t kIgnitionIterations = 80;  // motion is ignored while the blade extends
 constexpr int32_t kMotionWindow = 20;        // a swing or strike sound's own window
 constexpr int32_t kSwingRetrigger = 5;       // a continued swing sounds again below this
 
 // Timings, in milliseconds. Every one of them is a busy wait.
-constexpr int32_t kPacingMs = 10;         // end of every loop iteration
+// The loop's pace is the remote's: an iteration starts as soon as the next
+// report has arrived, and lasts at least this, counted from its read. A
+// Bluetooth stack hands over the reports it held back in a stall at once:
+// the loop reads the first and, 8 ms later, the newest of the rest (the
+// older are dropped), so such a burst is two iterations, never more. Even a
+// flood runs the phase counters at most a quarter faster than a remote's
+// 10 ms. The 2 ms to spare let a report that comes early after a late one
+// be read as it arrives.
+constexpr int32_t kMinIterationMs = 8;
 constexpr int32_t kLedStepMs = 50;        // between LED patterns of a sweep
 constexpr int32_t kEffectRumbleMs = 400;  // rumble pulse of ignite and retract
 constexpr int32_t kStrikeRumbleMs = 200;  // rumble pulse of a strike while swinging

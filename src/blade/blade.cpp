@@ -3,6 +3,7 @@
 #include "config.h"
 #include "core/wait.h"
 #include "hid/remote_protocol.h"
+#include "platform/counter.h"
 #include "remote/remote_link.h"
 #include "remote/rumble_pulse.h"
 #include "sound/sound_bank.h"
@@ -79,6 +80,7 @@ void RunBlade() {
         EndIfRequested();
         PollRemote();
         EndIfRequested();
+        const int64_t readAt = ReadCounter();
         // A real remote's accelerometer bits ride in the button byte: left in,
         // they would make A and Home look pressed with another button.
         const uint8_t buttons = remoteState.buttons & static_cast<uint8_t>(~kButtonsAccelBits);
@@ -145,6 +147,8 @@ void RunBlade() {
             CountDown(counter, phase);
         }
 
-        WaitMs(kPacingMs);
+        // The next read waits for the next report; this only holds back one
+        // that came too soon after this one's, as in a burst.
+        WaitMsSince(readAt, kMinIterationMs, nullptr);
     }
 }

@@ -1,5 +1,6 @@
 #include "fake_remote_link.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "core/wait.h"
@@ -82,13 +83,15 @@ void PulseRumble(int32_t ms) {
 // Running out of reports ends the loop with Home, so a faulty controller
 // cannot hang the test; the test then sees fakeReportsRanOut.
 void PollRemote() {
-    Record("poll", static_cast<unsigned>(fakePolls));
     FakeReport report{0x80, 0x80, 0x80, 0x80};
     if (fakePolls < fakeReports.size()) {
         report = fakeReports[fakePolls];
     } else {
         fakeReportsRanOut = true;
     }
+    fakeCounterNow =
+        std::max(fakeCounterNow, static_cast<int64_t>(report.dueMs * kFakeTicksPerSecond / 1000.0));
+    Record("poll", static_cast<unsigned>(fakePolls));
     ++fakePolls;
     remoteState.buttons = report.buttons;
     remoteState.accelX = report.accelX;

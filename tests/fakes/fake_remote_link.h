@@ -11,6 +11,7 @@ struct FakeReport {
     uint8_t accelX;
     uint8_t accelY;
     uint8_t accelZ;
+    double dueMs = 0;  // when it arrives: a poll before then waits for it
 };
 
 // One call the code under test made, e.g. {550.0, "rumble 0"}.
@@ -22,7 +23,7 @@ struct RemoteCall {
 extern std::vector<FakeReport> fakeReports;  // played by PollRemote, in order
 extern size_t fakePolls;                     // PollRemote calls so far
 extern bool fakeReportsRanOut;               // PollRemote was called once too often
-extern std::vector<RemoteCall> remoteCalls;  // every output and poll, in order
+extern std::vector<RemoteCall> remoteCalls;  // every output and poll (as it returns), in order
 
 void ResetFakeRemoteLink();
 

@@ -124,14 +124,32 @@ TEST(BladeEffects, IgniteSweepsUpAndRetractSweepsDownWithTimedSteps) {
     EXPECT_GT(Gap(rumble, 2, 3), kEffectRumbleMs);
 }
 
-TEST(BladeEffects, IterationsArePacedByTenMilliseconds) {
-    Session s;
-    s.Then(kRest, 5).Then(kHome);
-    s.Run();
-    const std::vector<RemoteCall> polls = CallsStartingWith("poll");
-    ASSERT_EQ(polls.size(), 6u);
-    for (size_t i = 0; i + 1 < polls.size(); ++i) {
-        ExpectWaited(Gap(polls, i, i + 1), kPacingMs);
+// The loop's pace is the remote's: each report is read as it arrives, early
+// or late, but never sooner than the shortest iteration after the last read,
+// so the reports of a burst are read that far apart.
+TEST(BladeEffects, EachReportIsReadAsItArrivesButNoSoonerThanAnIterationAfterTheLast) {
+    const double m = kMinIterationMs;
+    const struct {
+        const char* remote;
+        std::vector<double> dueMs;  // of the reports at rest; Home comes last, with the last
+        std::vector<double> readMs;
+    } cases[] = {
+        {"every 10 ms, a little early or late", {0, 9, 20, 31, 40}, {0, 9, 20, 31, 40, 40 + m}},
+        {"a burst after a stall", {0, 50, 50, 50}, {0, 50, 50 + m, 50 + 2 * m, 50 + 3 * m}},
+    };
+    for (const auto& c : cases) {
+        Session s;
+        for (const double due : c.dueMs) {
+            s.Then(FakeReport{kRest.buttons, kRest.accelX, kRest.accelY, kRest.accelZ, due});
+        }
+        s.Then(FakeReport{kHome.buttons, kHome.accelX, kHome.accelY, kHome.accelZ, c.dueMs.back()});
+        s.Run();
+        const std::vector<RemoteCall> polls = CallsStartingWith("poll");
+        ASSERT_EQ(polls.size(), c.readMs.size()) << c.remote;
+        for (size_t i = 0; i < polls.size(); ++i) {
+            EXPECT_GE(polls[i].ms, c.readMs[i]) << c.remote << ", report " << i;
+            EXPECT_LT(polls[i].ms, c.readMs[i] + 0.5) << c.remote << ", report " << i;
+        }
     }
 }
 
@@ -178,7 +196,7 @@ TEST(BladeButtons, HomeWhileDarkReturnsAtOnce) {
     s.Then(kRest, 2).Then(kHome);
     s.Run();
     EXPECT_TRUE(Outputs().empty());
-    // No pacing wait after the Home iteration.
+    // Nothing is waited for after the Home iteration.
     EXPECT_LT(FakeNowMs() - CallsStartingWith("poll").back().ms, 0.5);
 }
 
