@@ -66,8 +66,9 @@ constexpr int kFirstSwingMs = kLightMs + 3000;
 // The session: A, then, once the blade has extended, cycles of a swing and
 // a strike 150 ms later, about a second apart; then Home. The presses keep
 // to the remote's 10 ms grid of reports (between two of the rest, a press
-// would be read only now and then); the loop, slower than 10 ms by its own
-// work, drifts against that grid, so the presses fall at every phase of it.
+// would be read only now and then), which the loop follows: due -> read is
+// the read's own waking. (A loop with a pace of its own drifted against the
+// grid, and the presses fell at every phase of it.)
 // A strike holds the blade for its rumble and its window, about half a second. Returns the script
 // and the due times of the swing and strike presses, in script ms.
 std::string Session(int cycles, std::vector<double>& swings, std::vector<double>& strikes) {
