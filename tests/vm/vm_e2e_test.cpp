@@ -680,9 +680,14 @@ std::vector<HidLogLine> WritesAfterTheMode(const std::vector<HidLogLine>& log,
     return writes;
 }
 
-// What the recording is held to: each output report of
-// the replay within 20 ms of the live session's.
-constexpr double kReplayWithinMs = 20.0;
+// What the recording is held to. Two sessions on a busy host differ by up
+// to about 25 ms at a single write with no fault at all, so a single write
+// is held only to a quarter of an LED step of the sweeps. What catches a
+// recording on the wrong clock is the writes' middle offset: a recording
+// that counts from the open instead of the mode write (about 23 ms later
+// in the guest) moves every write at once.
+constexpr double kReplayWriteWithinMs = 50.0;
+constexpr double kReplayMiddleWithinMs = 10.0;
 
 }  // namespace
 
@@ -721,16 +726,19 @@ TEST(VmRecording, AReplayedRecordingSendsWhatTheLiveSessionSent) {
     const std::vector<HidLogLine> replayWrites =
         WritesAfterTheMode(ParseHidLog(ReadFile(replay.result.dir + "/hid.log")), "write");
     ASSERT_EQ(Rests(replayWrites), Rests(liveWrites));
-    double worst = 0;
+    std::vector<double> offsets;
     std::cout << "the replay's writes against the live session's (ms):";
     for (size_t i = 0; i < liveWrites.size(); ++i) {
-        const double off = replayWrites[i].ms - liveWrites[i].ms;
-        std::cout << " " << off;
-        worst = std::max(worst, std::abs(off));
-        EXPECT_LE(std::abs(off), kReplayWithinMs)
+        offsets.push_back(replayWrites[i].ms - liveWrites[i].ms);
+        std::cout << " " << offsets.back();
+        EXPECT_LE(std::abs(offsets.back()), kReplayWriteWithinMs)
             << liveWrites[i].rest << " at " << liveWrites[i].ms << " ms live";
     }
-    std::cout << "\nat most " << worst << " ms apart\n";
+    ASSERT_FALSE(offsets.empty());
+    std::nth_element(offsets.begin(), offsets.begin() + offsets.size() / 2, offsets.end());
+    const double middle = offsets[offsets.size() / 2];
+    std::cout << "\nin the middle " << middle << " ms apart\n";
+    EXPECT_LE(std::abs(middle), kReplayMiddleWithinMs);
 }
 
 namespace {
