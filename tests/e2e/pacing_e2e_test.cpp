@@ -150,5 +150,5 @@ TEST(PacingEndToEnd, ARemoteSilentWithAHeldTogglesOnceAndHomeQuitsOnceItReportsA
     EXPECT_LT(homes[0].ms - std::max<double>(homeMs, ignited.ms), kScriptedSlack.aboveMs);
     // Quitting while lit lets the off sound play out.
     ASSERT_EQ(s.log.back().kind, "close");
-    ExpectSpacing(w.back(), s.log.back(), kQuitPauseMs);
+    ExpectSpacing(w.back(), s.log.back(), kQuitPauseMs, kQuitPauseSlack);
 }

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "banner.h"
+#include "config.h"
 #include "expectations.h"
 #include "session.h"
 
@@ -78,7 +79,7 @@ TEST(ProgramEndToEnd, ASessionOfIgniteStrikeRetractAndQuitWhileLit) {
 
     // Quitting while lit lets the off sound play out for a second.
     ASSERT_EQ(s.log.back().kind, "close");
-    ExpectSpacing(w.back(), s.log.back(), 1000.0);
+    ExpectSpacing(w.back(), s.log.back(), kQuitPauseMs, kQuitPauseSlack);
 }
 
 // A real remote sends low bits of its accelerometer in bits 5 and 6 of both
