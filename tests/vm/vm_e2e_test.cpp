@@ -682,7 +682,7 @@ std::vector<HidLogLine> WritesAfterTheMode(const std::vector<HidLogLine>& log,
 
 // What the recording is held to. Two sessions on a busy host differ by up
 // to about 25 ms at a single write with no fault at all, so a single write
-// is held only to a quarter of an LED step of the sweeps. What catches a
+// is held only to one LED step of the sweeps (50 ms). What catches a
 // recording on the wrong clock is the writes' middle offset: a recording
 // that counts from the open instead of the mode write (about 23 ms later
 // in the guest) moves every write at once.
